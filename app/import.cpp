@@ -1,0 +1,28 @@
+#include "app/import.h"
+
+namespace korvanel {
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+}  // namespace
+
+TextArray ListWaybillNumbers(std::string_view fileText) { return SplitText(fileText, kLineEnd); }
+
+void ImportWaybills(FileDialog& dialog, EditBox& editBox, ReportList& list) {
+  // A cancel keeps the dialog's earlier path, so the earlier file is listed again.
+  dialog.Run();
+  editBox.SetText(dialog.KeptPath());
+  // The box is where the path lives for the user, so the import reads it from there.
+  const Text path = editBox.GetText();
+  const TextArray numbers = ListWaybillNumbers(ReadTextFile(path));
+
+  AppendBatch batch(list);
+  for (int i = 1; i <= ElementCount(numbers); ++i) {
+    const int row = list.AddRow();
+    list.SetCellText(row, kNumberColumn, ElementAt(numbers, i));
+  }
+}
+
+}  // namespace korvanel
