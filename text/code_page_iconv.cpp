@@ -1,1 +1,219 @@
-// Not written yet.
+// Code page 936 <-> UTF-16LE over glibc iconv, giving what the Windows calls give.
+//
+// glibc's "CP936" agrees with Windows code page 936 on every double-byte character and on
+// 0x80 (the euro sign). It lacks the single byte 0xFF, which Windows maps to U+F8F5 (and
+// back); that pair is handled here. Descriptors are per thread, since worker threads of
+// the command-line tool convert at the same time.
+#include <errno.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "text/code_page.h"
+
+namespace korvanel {
+namespace {
+
+// The default character of code page 936 in both directions. A byte sequence that is not
+// a character converts to U+003F, as MultiByteToWideChar does for this code page when it
+// is not asked to fail on invalid characters; the rest of the text still converts.
+constexpr std::uint16_t kDefaultUnit = 0x003F;
+constexpr char kDefaultByte = '?';
+// Windows gives the lone byte 0xFF this private-use code point.
+constexpr std::uint16_t kByteFFUnit = 0xF8F5;
+
+class IconvDescriptor {
+ public:
+  IconvDescriptor(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
+  ~IconvDescriptor() {
+    if (Valid()) iconv_close(m_cd);
+  }
+  IconvDescriptor(const IconvDescriptor&) = delete;
+  IconvDescriptor& operator=(const IconvDescriptor&) = delete;
+
+  bool Valid() const { return m_cd != reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1)); }
+  // A descriptor in its initial shift state, or nullptr when iconv lacks the conversion.
+  iconv_t Ready() {
+    if (!Valid()) return nullptr;
+    iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+    return m_cd;
+  }
+
+ private:
+  iconv_t m_cd;
+};
+
+iconv_t GbkToUtf16() {
+  thread_local IconvDescriptor cd("UTF-16LE", "CP936");
+  return cd.Ready();
+}
+
+iconv_t Utf16ToGbk() {
+  thread_local IconvDescriptor cd("CP936", "UTF-16LE");
+  return cd.Ready();
+}
+
+inline bool IsTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
+
+inline void PutUnit(char*& out, std::size_t& outLeft, std::uint16_t unit) {
+  out[0] = static_cast<char>(unit & 0xFF);
+  out[1] = static_cast<char>(unit >> 8);
+  out += 2;
+  outLeft -= 2;
+}
+
+inline std::uint16_t UnitAt(const std::uint8_t* p, std::size_t i) {
+  return static_cast<std::uint16_t>(p[2 * i] | (p[2 * i + 1] << 8));
+}
+
+// WC_COMPOSITECHECK: a base character followed by a combining mark converts as the
+// precomposed character when code page 936 has that one (the pinyin vowels above all).
+struct Composition {
+  std::uint16_t base;
+  std::uint16_t mark;
+  std::uint16_t composed;
+};
+constexpr Composition kCompositions[] = {
+    {0x003C, 0x0338, 0x226E}, {0x003D, 0x0338, 0x2260}, {0x003E, 0x0338, 0x226F},
+    {0x0061, 0x0300, 0x00E0}, {0x0061, 0x0301, 0x00E1}, {0x0061, 0x0304, 0x0101},
+    {0x0061, 0x030C, 0x01CE}, {0x0065, 0x0300, 0x00E8}, {0x0065, 0x0301, 0x00E9},
+    {0x0065, 0x0302, 0x00EA}, {0x0065, 0x0304, 0x0113}, {0x0065, 0x030C, 0x011B},
+    {0x0069, 0x0300, 0x00EC}, {0x0069, 0x0301, 0x00ED}, {0x0069, 0x0304, 0x012B},
+    {0x0069, 0x030C, 0x01D0}, {0x006E, 0x0301, 0x0144}, {0x006E, 0x030C, 0x0148},
+    {0x006F, 0x0300, 0x00F2}, {0x006F, 0x0301, 0x00F3}, {0x006F, 0x0304, 0x014D},
+    {0x006F, 0x030C, 0x01D2}, {0x0075, 0x0300, 0x00F9}, {0x0075, 0x0301, 0x00FA},
+    {0x0075, 0x0304, 0x016B}, {0x0075, 0x0308, 0x00FC}, {0x0075, 0x030C, 0x01D4},
+    {0x00FC, 0x0300, 0x01DC}, {0x00FC, 0x0301, 0x01D8}, {0x00FC, 0x0304, 0x01D6},
+    {0x00FC, 0x030C, 0x01DA}, {0x0415, 0x0308, 0x0401}, {0x0418, 0x0306, 0x0419},
+    {0x0435, 0x0308, 0x0451}, {0x0438, 0x0306, 0x0439}, {0x304B, 0x3099, 0x304C},
+    {0x304D, 0x3099, 0x304E}, {0x304F, 0x3099, 0x3050}, {0x3051, 0x3099, 0x3052},
+    {0x3053, 0x3099, 0x3054}, {0x3055, 0x3099, 0x3056}, {0x3057, 0x3099, 0x3058},
+    {0x3059, 0x3099, 0x305A}, {0x305B, 0x3099, 0x305C}, {0x305D, 0x3099, 0x305E},
+    {0x305F, 0x3099, 0x3060}, {0x3061, 0x3099, 0x3062}, {0x3064, 0x3099, 0x3065},
+    {0x3066, 0x3099, 0x3067}, {0x3068, 0x3099, 0x3069}, {0x306F, 0x3099, 0x3070},
+    {0x306F, 0x309A, 0x3071}, {0x3072, 0x3099, 0x3073}, {0x3072, 0x309A, 0x3074},
+    {0x3075, 0x3099, 0x3076}, {0x3075, 0x309A, 0x3077}, {0x3078, 0x3099, 0x3079},
+    {0x3078, 0x309A, 0x307A}, {0x307B, 0x3099, 0x307C}, {0x307B, 0x309A, 0x307D},
+    {0x309D, 0x3099, 0x309E}, {0x30A6, 0x3099, 0x30F4}, {0x30AB, 0x3099, 0x30AC},
+    {0x30AD, 0x3099, 0x30AE}, {0x30AF, 0x3099, 0x30B0}, {0x30B1, 0x3099, 0x30B2},
+    {0x30B3, 0x3099, 0x30B4}, {0x30B5, 0x3099, 0x30B6}, {0x30B7, 0x3099, 0x30B8},
+    {0x30B9, 0x3099, 0x30BA}, {0x30BB, 0x3099, 0x30BC}, {0x30BD, 0x3099, 0x30BE},
+    {0x30BF, 0x3099, 0x30C0}, {0x30C1, 0x3099, 0x30C2}, {0x30C4, 0x3099, 0x30C5},
+    {0x30C6, 0x3099, 0x30C7}, {0x30C8, 0x3099, 0x30C9}, {0x30CF, 0x3099, 0x30D0},
+    {0x30CF, 0x309A, 0x30D1}, {0x30D2, 0x3099, 0x30D3}, {0x30D2, 0x309A, 0x30D4},
+    {0x30D5, 0x3099, 0x30D6}, {0x30D5, 0x309A, 0x30D7}, {0x30D8, 0x3099, 0x30D9},
+    {0x30D8, 0x309A, 0x30DA}, {0x30DB, 0x3099, 0x30DC}, {0x30DB, 0x309A, 0x30DD},
+    {0x30FD, 0x3099, 0x30FE},
+};
+
+inline bool IsCombiningMark(std::uint16_t unit) {
+  return (unit >= 0x0300 && unit <= 0x036F) || unit == 0x3099 || unit == 0x309A;
+}
+
+std::uint16_t Compose(std::uint16_t base, std::uint16_t mark) {
+  const auto* end = std::end(kCompositions);
+  const auto* it = std::lower_bound(
+      std::begin(kCompositions), end, Composition{base, mark, 0},
+      [](const Composition& a, const Composition& b) {
+        return a.base != b.base ? a.base < b.base : a.mark < b.mark;
+      });
+  return it != end && it->base == base && it->mark == mark ? it->composed : 0;
+}
+
+// The little-endian units with composable pairs joined; empty when nothing composes.
+ByteSet ComposedUnits(const std::uint8_t* p, std::size_t units) {
+  bool any = false;
+  for (std::size_t i = 1; i < units && !any; ++i) {
+    any = IsCombiningMark(UnitAt(p, i)) && Compose(UnitAt(p, i - 1), UnitAt(p, i)) != 0;
+  }
+  if (!any) return {};
+  ByteSet out;
+  out.reserve(units * 2);
+  for (std::size_t i = 0; i < units; ++i) {
+    std::uint16_t unit = UnitAt(p, i);
+    while (i + 1 < units && IsCombiningMark(UnitAt(p, i + 1))) {
+      const std::uint16_t composed = Compose(unit, UnitAt(p, i + 1));
+      if (composed == 0) break;
+      unit = composed;
+      ++i;
+    }
+    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  return out;
+}
+
+}  // namespace
+
+ByteSet AnsiToUnicode(std::string_view text) {
+  // Like a zero-terminated string handed to MultiByteToWideChar, the text ends at a zero.
+  text = text.substr(0, text.find('\0'));
+  if (text.empty()) return {};
+  iconv_t cd = GbkToUtf16();
+  if (cd == nullptr) return {};
+
+  // Every character, and every byte that is not one, gives at most one unit.
+  ByteSet result(2 * text.size() + 2, 0);
+  char* in = const_cast<char*>(text.data());
+  std::size_t inLeft = text.size();
+  char* out = reinterpret_cast<char*>(result.data());
+  std::size_t outLeft = 2 * text.size();
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1)) break;
+    if (errno != EILSEQ && errno != EINVAL) return {};
+    const unsigned char bad = static_cast<unsigned char>(*in);
+    std::size_t skip = 1;
+    if (bad == 0xFF) {
+      PutUnit(out, outLeft, kByteFFUnit);
+    } else {
+      // A lead byte with a proper second byte is an unassigned character and goes whole;
+      // otherwise only the lead byte goes, so an ASCII byte after it survives.
+      if (bad >= 0x81 && inLeft >= 2 && IsTrailByte(static_cast<unsigned char>(in[1]))) skip = 2;
+      PutUnit(out, outLeft, kDefaultUnit);
+    }
+    in += skip;
+    inLeft -= skip;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  const std::size_t used = static_cast<std::size_t>(out - reinterpret_cast<char*>(result.data()));
+  result.resize(used + 2);  // the terminating zero unit, already zero
+  return result;
+}
+
+Text UnicodeToAnsi(const ByteSet& bytes) {
+  // The text ends at the first zero unit; a trailing odd byte is no unit at all.
+  const std::size_t whole = bytes.size() / 2;
+  std::size_t units = 0;
+  while (units < whole && UnitAt(bytes.data(), units) != 0) ++units;
+  if (units == 0) return {};
+  iconv_t cd = Utf16ToGbk();
+  if (cd == nullptr) return {};
+
+  const ByteSet composed = ComposedUnits(bytes.data(), units);
+  const std::uint8_t* source = composed.empty() ? bytes.data() : composed.data();
+  const std::size_t sourceBytes = composed.empty() ? units * 2 : composed.size();
+
+  // No unit gives more than two bytes.
+  Text result(sourceBytes, '\0');
+  char* in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(source));
+  std::size_t inLeft = sourceBytes;
+  char* out = result.data();
+  std::size_t outLeft = result.size();
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1)) break;
+    if (errno != EILSEQ && errno != EINVAL) return {};
+    // Units are looked at one by one, so even a valid surrogate pair gives two "?".
+    const std::uint16_t bad = UnitAt(reinterpret_cast<const std::uint8_t*>(in), 0);
+    *out++ = bad == kByteFFUnit ? static_cast<char>(0xFF) : kDefaultByte;
+    --outLeft;
+    in += 2;
+    inLeft -= 2;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  result.resize(static_cast<std::size_t>(out - result.data()));
+  return result;
+}
+
+}  // namespace korvanel
