@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include <sys/stat.h>
+
 #include "text/code_page.h"
 
 namespace korvanel {
@@ -427,6 +429,13 @@ FilePtr OpenForReading(std::string_view path) {
   if (wide.empty()) return nullptr;
   return FilePtr(_wfopen(reinterpret_cast<const wchar_t*>(wide.data()), L"rb"));
 }
+
+// The size of a plain file, to read it in one go; nothing for anything else.
+std::optional<std::size_t> PlainFileSize(std::FILE* file) {
+  struct _stat64 info;
+  if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return {};
+  return static_cast<std::size_t>(info.st_size);
+}
 #else
 // The platform names files in UTF-8; the program's paths are code page 936.
 std::string FileSystemName(std::string_view path) {
@@ -472,6 +481,13 @@ FilePtr OpenForReading(std::string_view path) {
   if (name.empty()) return nullptr;
   return FilePtr(std::fopen(name.c_str(), "rbe"));
 }
+
+// The size of a plain file, to read it in one go; nothing for anything else.
+std::optional<std::size_t> PlainFileSize(std::FILE* file) {
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  return static_cast<std::size_t>(info.st_size);
+}
 #endif
 
 }  // namespace
@@ -486,10 +502,9 @@ Text ReadTextFile(std::string_view path) {
   // Positions are ints, so a text cannot grow past INT_MAX bytes; reading stops there.
   constexpr std::size_t kLimit = INT_MAX;
   std::size_t capacity = std::size_t{1} << 16;
-  if (std::fseek(file.get(), 0, SEEK_END) == 0) {
-    const long size = std::ftell(file.get());
-    if (size > 0) capacity = std::min(kLimit, static_cast<std::size_t>(size) + 1);
-    std::rewind(file.get());
+  // One byte more than the size, so that the end is seen without growing the buffer.
+  if (const std::optional<std::size_t> size = PlainFileSize(file.get())) {
+    capacity = std::min(kLimit, std::max(capacity, *size + 1));
   }
   Text data;
   std::size_t used = 0;
