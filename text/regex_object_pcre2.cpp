@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -30,7 +31,7 @@ namespace {
 
 // Limits per pcre2_match call, so that a pattern that backtracks catastrophically over a
 // page ends the Search with false instead of hanging a request. The match limit caps the
-// number of backtracking steps (PCRE2's own default, about a second of work at worst);
+// number of backtracking steps (PCRE2's own default, a fraction of a second of work);
 // the heap limit (in KiB) caps the memory of the backtracking frames, which is what deep
 // nesting of repeated groups consumes; the depth limit caps that nesting directly.
 constexpr std::uint32_t kMatchLimit = 10'000'000;
@@ -84,17 +85,13 @@ bool IsClassEscape(PCRE2_UCHAR16 c) {
 // Letters after a backslash that PCRE2 gives a meaning of its own (\Q quoting, \h, \R, \K,
 // \A, \z, \p, ...) but the script engine reads as the plain letter.
 bool IsPlainLetterEscape(PCRE2_UCHAR16 c) {
-  switch (c) {
-    case 'A': case 'C': case 'E': case 'G': case 'H': case 'K': case 'L': case 'N': case 'P':
-    case 'Q': case 'R': case 'U': case 'V': case 'X': case 'Z': case 'a': case 'e': case 'g':
-    case 'h': case 'k': case 'l': case 'o': case 'p': case 'z':
-      return true;
-    default:
-      return false;
-  }
+  constexpr std::string_view kLetters = "ACEGHKLNPQRUVXZaeghklopz";
+  return c < 0x80 && kLetters.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
-void Append(Units& out, std::string_view ascii) { out.insert(out.end(), ascii.begin(), ascii.end()); }
+void Append(Units& out, std::string_view ascii) {
+  out.insert(out.end(), ascii.begin(), ascii.end());
+}
 
 // Rewrites the places where PCRE2 would read a script-engine pattern differently:
 // - \v is the vertical tab alone, not PCRE2's class of vertical white space;
@@ -133,8 +130,7 @@ std::optional<Units> TranslatePattern(const Units& pattern) {
         out.push_back(c);
       } else if (c == '[') {
         Append(out, "\\[");
-      } else if (c == '-' && i + 2 < n && pattern[i + 1] == '\\' &&
-                 IsClassEscape(pattern[i + 2])) {
+      } else if (c == '-' && i + 2 < n && pattern[i + 1] == '\\' && IsClassEscape(pattern[i + 2])) {
         Append(out, "\\-");
       } else {
         out.push_back(c);
@@ -158,7 +154,7 @@ std::optional<Units> TranslatePattern(const Units& pattern) {
 struct RegexObject::State {
   bool searched = false;  // the last Search compiled its pattern and searched the subject
   Text pattern;
-  Units subject;  // UTF-16 units and a zero unit
+  Units subject;              // UTF-16 units and a zero unit
   bool asciiSubject = false;  // every unit is one byte of the subject text
   std::size_t groupCount = 0;
   // For each match, 2 x (groupCount + 1) UTF-16 offsets: the whole match, then each group;
@@ -179,8 +175,8 @@ struct RegexObject::State {
   // text and -1 when either does not exist or the group took no part.
   Text Piece(int match, int group, int* position) const {
     if (position) *position = -1;
-    if (!searched || match < 0 || static_cast<std::size_t>(match) >= MatchTotal() ||
-        group < 0 || static_cast<std::size_t>(group) > groupCount) {
+    if (!searched || match < 0 || static_cast<std::size_t>(match) >= MatchTotal() || group < 0 ||
+        static_cast<std::size_t>(group) > groupCount) {
       return {};
     }
     const std::size_t at = static_cast<std::size_t>(match) * 2 * (groupCount + 1) +
@@ -188,6 +184,8 @@ struct RegexObject::State {
     const PCRE2_SIZE start = offsets[at];
     const PCRE2_SIZE end = offsets[at + 1];
     if (start == PCRE2_UNSET || end < start || end > Length()) return {};
+    // From the engine's own offset: searching the text again for the match text could land
+    // on an earlier equal text or a case variant of it.
     if (position) *position = ByteOffset(start);
     return FromUnits(subject.data() + start, end - start);
   }
@@ -200,8 +198,7 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subject, boo
                          bool multiline, bool global, bool replaceQuotes) {
   *m_state = State{};
 
-  Text usedPattern =
-      replaceQuotes ? ReplaceText(pattern, kQuoteToken, "\"", true) : Text(pattern);
+  Text usedPattern = replaceQuotes ? ReplaceText(pattern, kQuoteToken, "\"", true) : Text(pattern);
   const std::optional<Units> enginePattern = TranslatePattern(ToUnits(usedPattern));
   if (!enginePattern) return false;
 
@@ -209,8 +206,8 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subject, boo
   // \uXXXX and \xHH (ALT_BSUX), "[]" and "[^]" (ALLOW_EMPTY_CLASS), a back reference to a
   // group that has not matched as empty (MATCH_UNSET_BACKREF) and an unknown escape as its
   // letter (BAD_ESCAPE_IS_LITERAL). Only a line feed is a newline, for ".", "^" and "$".
-  std::uint32_t options = PCRE2_UTF | PCRE2_NEVER_UCP | PCRE2_NEVER_BACKSLASH_C |
-                          PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS | PCRE2_MATCH_UNSET_BACKREF;
+  std::uint32_t options = PCRE2_UTF | PCRE2_NEVER_UCP | PCRE2_NEVER_BACKSLASH_C | PCRE2_ALT_BSUX |
+                          PCRE2_ALLOW_EMPTY_CLASS | PCRE2_MATCH_UNSET_BACKREF;
   if (!caseSensitive) options |= PCRE2_CASELESS;
   // A multiline "^" also matches after a final line feed; otherwise "$" matches only at the
   // very end, not before a final line feed as PCRE2 would by default.
@@ -225,8 +222,8 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subject, boo
   int errorCode = 0;
   PCRE2_SIZE errorOffset = 0;
   std::unique_ptr<pcre2_code, CodeDeleter> code(
-      pcre2_compile(enginePattern->data(), enginePattern->size() - 1, options, &errorCode, &errorOffset,
-                    compileContext.get()));
+      pcre2_compile(enginePattern->data(), enginePattern->size() - 1, options, &errorCode,
+                    &errorOffset, compileContext.get()));
   if (!code) return false;
 
   std::uint32_t captureCount = 0;

@@ -12,10 +12,10 @@ namespace {
 // The pattern that the response decoding runs over the first 1024 bytes of a page.
 constexpr std::string_view kCharsetPattern = "<meta.+?charset=[^\\w]?([-\\w]+)";
 
-constexpr std::string_view kZhong = "\xD6\xD0";               // "中"
-constexpr std::string_view kZhongWen = "\xD6\xD0\xCE\xC4";    // "中文"
+constexpr std::string_view kZhong = "\xD6\xD0";                      // "中"
+constexpr std::string_view kZhongWen = "\xD6\xD0\xCE\xC4";           // "中文"
 constexpr std::string_view kQuotePlaceholder = "#\xD2\xFD\xBA\xC5";  // "#引号"
-constexpr std::string_view kFullWidthOne = "\xA3\xB1";        // "１"
+constexpr std::string_view kFullWidthOne = "\xA3\xB1";               // "１"
 
 std::string Cat(std::initializer_list<std::string_view> pieces) {
   std::string out;
@@ -34,13 +34,13 @@ TEST(RegexObject, CharsetPatternFindsTheDeclaration) {
       {"single quotes", "<html><meta charset='utf-8'></html>", "utf-8"},
       {"double quotes", "<meta charset=\"UTF-8\">", "UTF-8"},
       {"no quotes", "<meta charset=big5>", "big5"},
-      {"upper-case tag and name", "<META http-equiv=Content-Type content='text/html; CHARSET=utf-8'>",
-       "utf-8"},
+      {"upper-case tag and name",
+       "<META http-equiv=Content-Type content='text/html; CHARSET=utf-8'>", "utf-8"},
       {"http-equiv form", "<meta http-equiv='Content-Type' content='text/html; charset=gb2312'>",
        "gb2312"},
       {"GBK text inside the tag", Cat({"<meta content='", kZhongWen, "; charset=big5'>"}), "big5"},
-      {"declaration on a later line than its <meta", "<meta http-equiv='Content-Type'\ncharset=utf-8>",
-       ""},
+      {"declaration on a later line than its <meta",
+       "<meta http-equiv='Content-Type'\ncharset=utf-8>", ""},
       {"space and quote before the name", "<meta charset= 'utf-8'>", ""},
       {"name cut at the end of the sample", "<meta charset=ut", "ut"},
       {"leftmost of several declarations", "<meta charset=big5><meta charset=utf-8>", "big5"},
@@ -86,8 +86,8 @@ TEST(RegexObject, EmptyValuesBeforeAnySearch) {
 }
 
 TEST(RegexObject, InvalidPatternFailsAndClearsTheLastSearch) {
-  const char* invalid[] = {"(abc", "abc)", "[a-", "a**", "*a", "a{2,1}", "x\\", "(?<a", "[z-a]",
-                           "(?P<n>a)(?P<n>b)"};
+  const char* invalid[] = {"(abc",   "abc)", "[a-",  "a**",   "*a",
+                           "a{2,1}", "x\\",  "(?<a", "[z-a]", "(?P<n>a)(?P<n>b)"};
   for (const char* pattern : invalid) {
     SCOPED_TRACE(pattern);
     RegexObject regex;
@@ -129,11 +129,14 @@ TEST(RegexObject, PositionsCountBytesAfterDoubleByteText) {
   const std::vector<Case> cases = {
       {"ASCII subject", "XYZ", "abcdXYZ", false, 1, "XYZ", 4},
       {"after two GBK characters", "XYZ", Cat({kZhongWen, "abXYZ"}), false, 1, "XYZ", 6},
-      {"GBK match text", std::string(kZhong), Cat({"ab", kZhongWen, kZhong}), false, 2, std::string(kZhong), 6},
+      {"GBK match text", std::string(kZhong), Cat({"ab", kZhongWen, kZhong}), false, 2,
+       std::string(kZhong), 6},
       // The match is the second "a"; its UTF-16 offset (4) is a byte offset before the first.
       {"equal text earlier in the subject", "a(?=2)", Cat({kZhongWen, "a1a2"}), false, 1, "a", 6},
       // Case-sensitive: the "a" at byte 5, not the case variant "A" at byte 4.
       {"case variant earlier in the subject", "a", Cat({kZhongWen, "Aa"}), true, 1, "a", 5},
+      // 0x80 is the euro sign, a single byte, to the code page.
+      {"euro byte before the match", "b", Cat({"\x80", "ab"}), false, 1, "b", 2},
       {"empty match", "x*", Cat({kZhongWen, "b"}), false, 2, "", 2},
       {"empty match at the end", "$", Cat({kZhongWen}), false, 1, "", 4},
   };
@@ -218,6 +221,10 @@ TEST(RegexObject, OptionsFollowTheScriptEngine) {
       {"\\b at ASCII word edges", "\\bab\\b", "ab abc", false, true, 1, "ab"},
       {"\\xHH", "\\x41", "zA", true, true, 1, "A"},
       {"\\uXXXX", "\\u4E2D", Cat({"a", kZhong}), true, true, 1, std::string(kZhong)},
+      {"\\u range in a class", "[\\u4e00-\\u9fa5]+", Cat({"ab", kZhongWen, "c"}), true, true, 1,
+       std::string(kZhongWen)},
+      {"outside \\x00-\\xff", "[^\\x00-\\xff]", Cat({"a", kZhong}), true, true, 1,
+       std::string(kZhong)},
       {"\\v is the vertical tab", "\\v", "\n\x0B", true, true, 1, "\x0B"},
       {"\\Q is a plain Q", "\\Qa", "Qa", true, true, 1, "Qa"},
       {"unknown escape is its letter", "\\j", "j", true, true, 1, "j"},
@@ -276,9 +283,9 @@ TEST(RegexObject, ReplaceFollowsTheScriptEngineSyntax) {
       {"[$`]", "<[<]>"},
       {"[$']", "<[>]>"},
       {"$$1", "<$1>"},
-      {"$3", "<>"},               // an existing group that took no part
-      {"$4", "<$4>"},             // beyond the group count: literal
-      {"$10", "<John0>"},         // no group 10, so group 1 and a "0"
+      {"$3", "<>"},        // an existing group that took no part
+      {"$4", "<$4>"},      // beyond the group count: literal
+      {"$10", "<John0>"},  // no group 10, so group 1 and a "0"
       {"$01", "<John>"},
       {"$0", "<$0>"},
       {"a$", "<a$>"},
@@ -348,8 +355,8 @@ TEST(RegexObject, SeparateObjectsRunOnSeveralThreads) {
         const bool ok = regex.Search(kCharsetPattern, page) &&
                         regex.SubMatchText(1, 1, &position) == "utf-8" && position == 19 &&
                         regex.Search("\\d+", page) && regex.MatchCount() == 3 &&
-                        regex.ReplaceMatches("#") == Cat({kZhongWen, "<meta charset='utf-#'>",
-                                                          kZhongWen, "x# y#"});
+                        regex.ReplaceMatches("#") ==
+                            Cat({kZhongWen, "<meta charset='utf-#'>", kZhongWen, "x# y#"});
         if (!ok) ++failures[t];
       }
     });
