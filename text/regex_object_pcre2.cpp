@@ -199,6 +199,8 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subject, boo
   *m_state = State{};
 
   Text usedPattern = replaceQuotes ? ReplaceText(pattern, kQuoteToken, "\"", true) : Text(pattern);
+  // The expression object keeps the pattern written to it even when it cannot compile it.
+  m_state->pattern = usedPattern;
   const std::optional<Units> enginePattern = TranslatePattern(ToUnits(usedPattern));
   if (!enginePattern) return false;
 
@@ -239,7 +241,7 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subject, boo
   pcre2_set_heap_limit(matchContext.get(), kHeapLimitKiB);
 
   State found;
-  found.pattern = std::move(usedPattern);
+  found.pattern = usedPattern;
   found.subject = ToUnits(subject);
   found.groupCount = captureCount;
   found.asciiSubject = found.Length() == subject.size();
@@ -279,7 +281,7 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subject, boo
   return true;
 }
 
-Text RegexObject::CurrentPattern() const { return m_state->searched ? m_state->pattern : Text(); }
+Text RegexObject::CurrentPattern() const { return m_state->pattern; }
 
 Text RegexObject::ReplaceMatches(std::string_view replacement) {
   const State& s = *m_state;
