@@ -1,1 +1,139 @@
-// Not written yet.
+#include "text/code_page.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <thread>
+#include <vector>
+
+namespace korvanel {
+namespace {
+
+// UTF-16LE bytes of the given code units.
+ByteSet Units(std::initializer_list<std::uint16_t> units) {
+  ByteSet bytes;
+  for (std::uint16_t unit : units) {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  return bytes;
+}
+
+TEST(AnsiToUnicode, ZeroTerminatedUtf16) {
+  struct Case {
+    std::string_view text;
+    ByteSet want;
+  };
+  const Case cases[] = {
+      {"", {}},  // no terminating unit either
+      {"/", {0x2F, 0x00, 0x00, 0x00}},
+      {"\xD6\xD0", {0x2D, 0x4E, 0x00, 0x00}},                        // U+4E2D
+      {"a\xD6\xD0z", Units({'a', 0x4E2D, 'z', 0})},
+      {"\x80", Units({0x20AC, 0})},                                    // the euro sign
+      {"\xFF", Units({0xF8F5, 0})},
+      {"\xA1\xA1", Units({0x3000, 0})},
+      {"\x81\x40", Units({0x4E02, 0})},                               // second byte 0x40
+      {std::string_view("ab\0cd", 5), Units({'a', 'b', 0})},          // a zero ends the text
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(AnsiToUnicode(cases[i].text), cases[i].want);
+  }
+}
+
+TEST(AnsiToUnicode, BadBytesBecomeQuestionMarksAndTheRestConverts) {
+  struct Case {
+    std::string_view text;
+    ByteSet want;
+  };
+  const Case cases[] = {
+      // A lead byte before a byte that cannot follow it: only the lead byte is lost.
+      {"\x81" "0ab", Units({'?', '0', 'a', 'b', 0})},
+      {"\xD6\x7F\xD6\xD0", Units({'?', 0x7F, 0x4E2D, 0})},
+      // A pair of the right shape that is no character is one "?".
+      {"\xA2\xA0\xD6\xD0", Units({'?', 0x4E2D, 0})},
+      // A lead byte cut off at the end.
+      {"ab\xD6", Units({'a', 'b', '?', 0})},
+      {"\xD6\xD0\xD6", Units({0x4E2D, '?', 0})},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(AnsiToUnicode(cases[i].text), cases[i].want);
+  }
+}
+
+TEST(UnicodeToAnsi, EndsAtTheFirstZeroUnit) {
+  struct Case {
+    ByteSet bytes;
+    std::string_view want;
+  };
+  const Case cases[] = {
+      {{}, ""},
+      {{0x41, 0x00, 0x00, 0x00, 0x42, 0x00}, "A"},
+      {{0x00, 0x00, 0x41, 0x00}, ""},
+      {{0x41, 0x00, 0x42, 0x00}, "AB"},              // no zero unit: everything
+      {{0x41, 0x00, 0x42, 0x00, 0x43}, "AB"},        // the odd last byte is ignored
+      {{0x41}, ""},
+      {Units({0x4E2D, 0x6587}), "\xD6\xD0\xCE\xC4"},  // "中文"
+      {Units({0x20AC, 0xF8F5, 0x3000}), "\x80\xFF\xA1\xA1"},
+      {Units({0x0100, 'x'}), "?x"},                   // no GBK form
+      {Units({0xD83D, 0xDE00, 'x'}), "??x"},          // one "?" per unit of a surrogate pair
+      {Units({0xDC00, 0xD800}), "??"},                // lone surrogates
+      // Composite characters are composed first: e + U+0301 is GBK's é.
+      {Units({'e', 0x0301, 'u', 0x0308, 0x0304}), "\xA8\xA6\xA8\xB5"},
+      {Units({'x', 0x0301}), "x?"},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(UnicodeToAnsi(cases[i].bytes), cases[i].want);
+  }
+}
+
+TEST(CodePage, EveryGbkCharacterRoundTrips) {
+  int characters = 0;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) continue;
+      const Text text{static_cast<char>(lead), static_cast<char>(trail)};
+      const ByteSet wide = AnsiToUnicode(text);
+      ASSERT_EQ(wide.size(), 4u);
+      if (wide[0] == '?' && wide[1] == 0) continue;  // not a character of code page 936
+      ++characters;
+      SCOPED_TRACE(testing::Message() << std::hex << lead << " " << trail);
+      ASSERT_EQ(UnicodeToAnsi(wide), text);
+    }
+  }
+  // GBK assigns 21886 double-byte characters; the private-use area adds more.
+  EXPECT_GT(characters, 21000);
+}
+
+TEST(CodePage, SameResultWhateverTheLocale) {
+  const char* saved = std::setlocale(LC_ALL, nullptr);
+  const std::string previous = saved ? saved : "C";
+  std::setlocale(LC_ALL, "C.UTF-8");
+  EXPECT_EQ(AnsiToUnicode("\xD6\xD0"), Units({0x4E2D, 0}));
+  EXPECT_EQ(UnicodeToAnsi(Units({0x4E2D})), "\xD6\xD0");
+  std::setlocale(LC_ALL, previous.c_str());
+}
+
+TEST(CodePage, ConvertsOnManyThreadsAtOnce) {
+  // "中文" and a bad byte, so that every thread also goes through the error path.
+  const Text text = "waybill \xD6\xD0\xCE\xC4 \x81" "0 end";
+  const ByteSet wide = AnsiToUnicode(text);
+  const Text back = UnicodeToAnsi(wide);
+  std::vector<int> mismatches(8, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 2000; ++i) {
+        if (AnsiToUnicode(text) != wide || UnicodeToAnsi(wide) != back) ++mismatches[t];
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < 8; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+  EXPECT_EQ(back, "waybill \xD6\xD0\xCE\xC4 ?0 end");
+}
+
+}  // namespace
+}  // namespace korvanel
