@@ -1,0 +1,439 @@
+// A scripted HttpApi for tests of code above the HTTP layer. It cracks addresses the way
+// the real backends do, serves a scripted response (body chunks and a raw header block),
+// can fail any single call, and records every call with its arguments and every handle it
+// hands out, so a test can check what was asked, in which order, and that every handle
+// was closed exactly once, request first, then connection, then session.
+//
+// One fake serves one test at a time; it is not meant to be shared between threads.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "text/code_page.h"
+#include "text/text.h"
+#include "web/http_api.h"
+
+namespace korvanel {
+
+enum class HttpCall {
+  kCheckPlatform,
+  kCrackUrl,
+  kOpen,
+  kSetTimeouts,
+  kConnect,
+  kOpenRequest,
+  kSetCredentials,
+  kSetOption,
+  kAddRequestHeaders,
+  kSendRequest,
+  kReceiveResponse,
+  kQueryDataAvailable,
+  kReadData,
+  kQueryHeaders,
+  kCloseHandle,
+};
+
+inline const char* HttpCallName(HttpCall call) {
+  switch (call) {
+    case HttpCall::kCheckPlatform: return "CheckPlatform";
+    case HttpCall::kCrackUrl: return "CrackUrl";
+    case HttpCall::kOpen: return "Open";
+    case HttpCall::kSetTimeouts: return "SetTimeouts";
+    case HttpCall::kConnect: return "Connect";
+    case HttpCall::kOpenRequest: return "OpenRequest";
+    case HttpCall::kSetCredentials: return "SetCredentials";
+    case HttpCall::kSetOption: return "SetOption";
+    case HttpCall::kAddRequestHeaders: return "AddRequestHeaders";
+    case HttpCall::kSendRequest: return "SendRequest";
+    case HttpCall::kReceiveResponse: return "ReceiveResponse";
+    case HttpCall::kQueryDataAvailable: return "QueryDataAvailable";
+    case HttpCall::kReadData: return "ReadData";
+    case HttpCall::kQueryHeaders: return "QueryHeaders";
+    case HttpCall::kCloseHandle: return "CloseHandle";
+  }
+  return "?";
+}
+
+// The UTF-16 form of code page 936 text, without the terminator.
+inline std::u16string Utf16Of(std::string_view text) {
+  const ByteSet bytes = AnsiToUnicode(text);
+  std::u16string result;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    if (unit == 0) break;
+    result.push_back(unit);
+  }
+  return result;
+}
+
+class FakeHttpApi : public HttpApi {
+ public:
+  enum class HandleKind { kSession, kConnection, kRequest };
+
+  struct OpenArgs {
+    bool agentNull = false;
+    std::uint32_t accessType = 0;
+    std::optional<std::u16string> proxyName;  // nullopt: a null pointer
+    bool proxyBypassNull = false;
+    std::uint32_t flags = 0;
+  };
+  struct TimeoutArgs {
+    HttpHandle session = nullptr;
+    int resolve = 0, connect = 0, send = 0, receive = 0;
+  };
+  struct ConnectArgs {
+    HttpHandle session = nullptr;
+    std::u16string serverName;
+    std::uint16_t port = 0;
+    std::uint32_t reserved = 0;
+  };
+  struct OpenRequestArgs {
+    HttpHandle connection = nullptr;
+    std::u16string verb;
+    std::u16string objectName;
+    bool versionNull = false, referrerNull = false, acceptTypesNull = false;
+    std::uint32_t flags = 0;
+  };
+  struct CredentialArgs {
+    HttpHandle request = nullptr;
+    std::uint32_t target = 0, scheme = 0;
+    std::u16string userName, password;
+    bool paramsNull = false;
+  };
+  struct OptionArgs {
+    HttpHandle handle = nullptr;
+    std::uint32_t option = 0;
+    std::uint32_t value = 0;  // the 4-byte value, when the length is 4
+    std::uint32_t length = 0;
+  };
+  struct HeaderArgs {
+    HttpHandle request = nullptr;
+    std::u16string headers;  // the headersLength units passed
+    std::uint32_t length = 0;
+    bool terminated = false;  // a zero unit follows those units
+    std::uint32_t modifiers = 0;
+  };
+  struct SendArgs {
+    HttpHandle request = nullptr;
+    bool headersNull = false;
+    std::uint32_t headersLength = 0;
+    bool bodyNull = false;
+    ByteSet body;
+    std::uint32_t optionalLength = 0, totalLength = 0;
+    std::uintptr_t context = 0;
+  };
+  struct QueryHeadersArgs {
+    std::uint32_t infoLevel = 0;
+    bool nameNull = false, bufferNull = false;
+    std::uint32_t lengthIn = 0, index = 0;
+  };
+
+  // ---- Script ----
+
+  // Fails the occurrence-th call (1-based) of that kind: a handle call gives null, the
+  // others false.
+  void FailCall(HttpCall call, int occurrence = 1) { m_failures[call] = occurrence; }
+  // The response: body chunks served one by one, and the raw header block as text.
+  std::vector<ByteSet> bodyChunks;
+  void SetRawHeaders(std::string_view text) { rawHeaders = Utf16Of(text); }
+  std::u16string rawHeaders = u"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+  // The most bytes one ReadData hands back, below what QueryDataAvailable announced.
+  std::uint32_t maxRead = UINT32_MAX;
+  // When set, CrackUrl succeeds with these parts instead of cracking the address.
+  std::optional<UrlComponents> crackedUrl;
+  // Runs at the start of every call.
+  std::function<void(HttpCall)> onCall;
+
+  // ---- Record ----
+
+  std::vector<HttpCall> calls;
+  std::u16string crackedAddress;
+  std::uint32_t crackLength = 0, crackFlags = 0;
+  std::optional<OpenArgs> open;
+  std::optional<TimeoutArgs> timeouts;
+  std::optional<ConnectArgs> connect;
+  std::optional<OpenRequestArgs> openRequest;
+  std::vector<CredentialArgs> credentials;
+  std::vector<OptionArgs> options;
+  std::vector<HeaderArgs> headers;
+  std::optional<SendArgs> send;
+  std::vector<QueryHeadersArgs> headerQueries;
+  std::vector<HandleKind> closeOrder;
+  std::vector<std::string> misuse;  // handles used wrongly: should stay empty
+
+  int OpenHandleCount() const {
+    int count = 0;
+    for (const auto& [handle, info] : m_handles) count += info.open ? 1 : 0;
+    return count;
+  }
+  int HandlesCreated() const { return static_cast<int>(m_handles.size()); }
+  int CallCount(HttpCall call) const {
+    return static_cast<int>(std::count(calls.begin(), calls.end(), call));
+  }
+
+  // ---- HttpApi ----
+
+  bool CheckPlatform() override { return !Begin(HttpCall::kCheckPlatform); }
+
+  bool CrackUrl(const char16_t* url, std::uint32_t urlLength, std::uint32_t flags,
+                UrlComponents* components) override {
+    const bool fail = Begin(HttpCall::kCrackUrl);
+    crackedAddress = urlLength > 0 ? std::u16string(url, urlLength) : std::u16string(url);
+    crackLength = urlLength;
+    crackFlags = flags;
+    if (fail) return false;
+    if (crackedUrl) {
+      *components = *crackedUrl;
+      return true;
+    }
+    return Crack(crackedAddress, components);
+  }
+
+  HttpHandle Open(const char16_t* agent, std::uint32_t accessType, const char16_t* proxyName,
+                  const char16_t* proxyBypass, std::uint32_t flags) override {
+    const bool fail = Begin(HttpCall::kOpen);
+    open = OpenArgs{agent == nullptr, accessType,
+                    proxyName ? std::optional<std::u16string>(proxyName) : std::nullopt,
+                    proxyBypass == nullptr, flags};
+    return fail ? nullptr : NewHandle(HandleKind::kSession);
+  }
+
+  bool SetTimeouts(HttpHandle session, int resolveTimeout, int connectTimeout,
+                   int sendTimeout, int receiveTimeout) override {
+    const bool fail = Begin(HttpCall::kSetTimeouts);
+    Check(session, HandleKind::kSession, "SetTimeouts");
+    timeouts = TimeoutArgs{session, resolveTimeout, connectTimeout, sendTimeout, receiveTimeout};
+    return !fail;
+  }
+
+  HttpHandle Connect(HttpHandle session, const char16_t* serverName, std::uint16_t port,
+                     std::uint32_t reserved) override {
+    const bool fail = Begin(HttpCall::kConnect);
+    Check(session, HandleKind::kSession, "Connect");
+    connect = ConnectArgs{session, serverName ? serverName : u"", port, reserved};
+    return fail ? nullptr : NewHandle(HandleKind::kConnection);
+  }
+
+  HttpHandle OpenRequest(HttpHandle connection, const char16_t* verb, const char16_t* objectName,
+                         const char16_t* version, const char16_t* referrer,
+                         const char16_t* const* acceptTypes, std::uint32_t flags) override {
+    const bool fail = Begin(HttpCall::kOpenRequest);
+    Check(connection, HandleKind::kConnection, "OpenRequest");
+    openRequest = OpenRequestArgs{connection,           verb ? verb : u"",
+                                  objectName ? objectName : u"", version == nullptr,
+                                  referrer == nullptr,  acceptTypes == nullptr,
+                                  flags};
+    return fail ? nullptr : NewHandle(HandleKind::kRequest);
+  }
+
+  bool SetCredentials(HttpHandle request, std::uint32_t authTargets, std::uint32_t authScheme,
+                      const char16_t* userName, const char16_t* password,
+                      void* params) override {
+    const bool fail = Begin(HttpCall::kSetCredentials);
+    Check(request, HandleKind::kRequest, "SetCredentials");
+    credentials.push_back({request, authTargets, authScheme, userName ? userName : u"",
+                           password ? password : u"", params == nullptr});
+    return !fail;
+  }
+
+  bool SetOption(HttpHandle handle, std::uint32_t option, const void* buffer,
+                 std::uint32_t bufferLength) override {
+    const bool fail = Begin(HttpCall::kSetOption);
+    Check(handle, HandleKind::kRequest, "SetOption");
+    std::uint32_t value = 0;
+    if (buffer != nullptr && bufferLength == sizeof value) std::memcpy(&value, buffer, 4);
+    options.push_back({handle, option, value, bufferLength});
+    return !fail;
+  }
+
+  bool AddRequestHeaders(HttpHandle request, const char16_t* text, std::uint32_t headersLength,
+                         std::uint32_t modifiers) override {
+    const bool fail = Begin(HttpCall::kAddRequestHeaders);
+    Check(request, HandleKind::kRequest, "AddRequestHeaders");
+    HeaderArgs args{request, {}, headersLength, false, modifiers};
+    if (text != nullptr) {
+      args.headers.assign(text, headersLength);
+      args.terminated = text[headersLength] == 0;
+    }
+    headers.push_back(args);
+    return !fail;
+  }
+
+  bool SendRequest(HttpHandle request, const char16_t* extra, std::uint32_t headersLength,
+                   const void* optional, std::uint32_t optionalLength, std::uint32_t totalLength,
+                   std::uintptr_t context) override {
+    const bool fail = Begin(HttpCall::kSendRequest);
+    Check(request, HandleKind::kRequest, "SendRequest");
+    SendArgs args{request,        extra == nullptr, headersLength, optional == nullptr, {},
+                  optionalLength, totalLength,      context};
+    if (optional != nullptr) {
+      const auto* bytes = static_cast<const std::uint8_t*>(optional);
+      args.body.assign(bytes, bytes + optionalLength);
+    }
+    send = args;
+    return !fail;
+  }
+
+  bool ReceiveResponse(HttpHandle request, void* reserved) override {
+    const bool fail = Begin(HttpCall::kReceiveResponse);
+    Check(request, HandleKind::kRequest, "ReceiveResponse");
+    if (reserved != nullptr) misuse.push_back("ReceiveResponse: reserved not null");
+    return !fail;
+  }
+
+  bool QueryDataAvailable(HttpHandle request, std::uint32_t* numberOfBytesAvailable) override {
+    const bool fail = Begin(HttpCall::kQueryDataAvailable);
+    Check(request, HandleKind::kRequest, "QueryDataAvailable");
+    if (fail) return false;
+    *numberOfBytesAvailable = m_chunk < bodyChunks.size()
+                                  ? static_cast<std::uint32_t>(bodyChunks[m_chunk].size() -
+                                                               m_offset)
+                                  : 0;
+    return true;
+  }
+
+  bool ReadData(HttpHandle request, void* buffer, std::uint32_t numberOfBytesToRead,
+                std::uint32_t* numberOfBytesRead) override {
+    const bool fail = Begin(HttpCall::kReadData);
+    Check(request, HandleKind::kRequest, "ReadData");
+    if (fail) return false;
+    std::uint32_t count = 0;
+    if (m_chunk < bodyChunks.size()) {
+      const ByteSet& chunk = bodyChunks[m_chunk];
+      count = std::min<std::uint32_t>(
+          {numberOfBytesToRead, static_cast<std::uint32_t>(chunk.size() - m_offset), maxRead});
+      if (count > 0) std::memcpy(buffer, chunk.data() + m_offset, count);
+      m_offset += count;
+      if (m_offset == chunk.size()) {
+        ++m_chunk;
+        m_offset = 0;
+      }
+    }
+    *numberOfBytesRead = count;
+    return true;
+  }
+
+  bool QueryHeaders(HttpHandle request, std::uint32_t infoLevel, const char16_t* name,
+                    void* buffer, std::uint32_t* bufferLength, std::uint32_t* index) override {
+    const bool fail = Begin(HttpCall::kQueryHeaders);
+    Check(request, HandleKind::kRequest, "QueryHeaders");
+    headerQueries.push_back(
+        {infoLevel, name == nullptr, buffer == nullptr, *bufferLength, index ? *index : 0});
+    if (fail) return false;
+    const auto needed = static_cast<std::uint32_t>((rawHeaders.size() + 1) * 2);
+    if (buffer == nullptr || *bufferLength < needed) {
+      *bufferLength = needed;
+      return false;
+    }
+    std::memcpy(buffer, rawHeaders.c_str(), needed);
+    *bufferLength = needed - 2;
+    return true;
+  }
+
+  bool CloseHandle(HttpHandle handle) override {
+    Begin(HttpCall::kCloseHandle);
+    auto it = m_handles.find(handle);
+    if (it == m_handles.end() || !it->second.open) {
+      misuse.push_back("CloseHandle: not an open handle");
+      return false;
+    }
+    it->second.open = false;
+    closeOrder.push_back(it->second.kind);
+    return true;
+  }
+
+ private:
+  struct HandleInfo {
+    HandleKind kind;
+    bool open;
+  };
+
+  // Records the call and tells whether it is the one to fail.
+  bool Begin(HttpCall call) {
+    if (onCall) onCall(call);
+    calls.push_back(call);
+    const auto it = m_failures.find(call);
+    return it != m_failures.end() && CallCount(call) == it->second;
+  }
+
+  HttpHandle NewHandle(HandleKind kind) {
+    m_nextHandle += 0x10;
+    const auto handle = reinterpret_cast<HttpHandle>(m_nextHandle);
+    m_handles[handle] = {kind, true};
+    return handle;
+  }
+
+  void Check(HttpHandle handle, HandleKind kind, const char* call) {
+    const auto it = m_handles.find(handle);
+    if (it == m_handles.end() || !it->second.open || it->second.kind != kind) {
+      misuse.push_back(std::string(call) + ": wrong or closed handle");
+    }
+  }
+
+  // The address split as the HTTP layer splits it: scheme http or https, an optional user
+  // part, the host, an optional port (80 or 443 otherwise), then the path and the extra
+  // information from the first "?" or "#".
+  static bool Crack(const std::u16string& url, UrlComponents* components) {
+    const std::size_t schemeEnd = url.find(u"://");
+    if (schemeEnd == std::u16string::npos) return false;
+    std::u16string scheme = url.substr(0, schemeEnd);
+    for (char16_t& c : scheme) {
+      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    }
+    int port = 0;
+    if (scheme == u"http") {
+      components->scheme = kSchemeHttp;
+      port = 80;
+    } else if (scheme == u"https") {
+      components->scheme = kSchemeHttps;
+      port = 443;
+    } else {
+      return false;
+    }
+    const std::size_t authorityStart = schemeEnd + 3;
+    std::size_t authorityEnd = url.find_first_of(u"/?#", authorityStart);
+    if (authorityEnd == std::u16string::npos) authorityEnd = url.size();
+    std::u16string authority = url.substr(authorityStart, authorityEnd - authorityStart);
+    if (const std::size_t at = authority.rfind(u'@'); at != std::u16string::npos) {
+      authority.erase(0, at + 1);
+    }
+    if (const std::size_t colon = authority.rfind(u':'); colon != std::u16string::npos) {
+      const std::u16string digits = authority.substr(colon + 1);
+      if (digits.empty() || digits.size() > 5) return false;
+      port = 0;
+      for (char16_t c : digits) {
+        if (c < u'0' || c > u'9') return false;
+        port = port * 10 + (c - u'0');
+      }
+      if (port < 1 || port > 65535) return false;
+      authority.erase(colon);
+    }
+    if (authority.empty()) return false;
+    components->hostName = authority;
+    components->port = port;
+    const std::size_t extraStart = url.find_first_of(u"?#", authorityEnd);
+    if (extraStart == std::u16string::npos) {
+      components->urlPath = url.substr(authorityEnd);
+      components->extraInfo.clear();
+    } else {
+      components->urlPath = url.substr(authorityEnd, extraStart - authorityEnd);
+      components->extraInfo = url.substr(extraStart);
+    }
+    return true;
+  }
+
+  std::map<HttpCall, int> m_failures;
+  std::map<HttpHandle, HandleInfo> m_handles;
+  std::uintptr_t m_nextHandle = 0x1000;
+  std::size_t m_chunk = 0;
+  std::size_t m_offset = 0;
+};
+
+}  // namespace korvanel
