@@ -1,0 +1,84 @@
+#include "app/cli/atomic_output.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "temp_dir.h"
+
+namespace korvanel::cli {
+namespace {
+
+using testing::ReadAll;
+using testing::TempDir;
+
+TEST(AtomicOutputFile, TheTargetAppearsOnlyOnCommit) {
+  TempDir dir;
+  const std::string target = dir.File("out.csv");
+  std::string error;
+  auto file = AtomicOutputFile::Create(target, &error);
+  ASSERT_NE(file, nullptr) << error;
+  EXPECT_EQ(std::filesystem::path(file->temporaryPath()).parent_path(), dir.path());
+  ASSERT_TRUE(file->Write("half", &error));
+  EXPECT_FALSE(std::filesystem::exists(target));
+  ASSERT_TRUE(file->Write(" and the rest", &error));
+  ASSERT_TRUE(file->Commit(&error)) << error;
+  EXPECT_EQ(ReadAll(target), "half and the rest");
+  file.reset();
+  EXPECT_EQ(dir.EntryCount(), 1u);  // no temporary file left beside it
+}
+
+TEST(AtomicOutputFile, WithoutCommitTheEarlierFileStaysAsItWas) {
+  TempDir dir;
+  const std::string target = dir.Write("out.csv", "earlier run");
+  std::string error;
+  {
+    auto file = AtomicOutputFile::Create(target, &error);
+    ASSERT_NE(file, nullptr) << error;
+    ASSERT_TRUE(file->Write("interrupted", &error));
+  }
+  EXPECT_EQ(ReadAll(target), "earlier run");
+  EXPECT_EQ(dir.EntryCount(), 1u);
+}
+
+TEST(AtomicOutputFile, KeepsTheModeOfTheFileItReplacesAndGivesANewOneTheUsualMode) {
+  TempDir dir;
+  const std::string kept = dir.Write("kept.csv", "old");
+  ASSERT_EQ(chmod(kept.c_str(), 0640), 0);
+  std::string error;
+  for (const std::string& target : {kept, dir.File("new.csv")}) {
+    auto file = AtomicOutputFile::Create(target, &error);
+    ASSERT_NE(file, nullptr) << error;
+    ASSERT_TRUE(file->Commit(&error)) << error;
+  }
+  struct stat info {};
+  ASSERT_EQ(stat(kept.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  const mode_t mask = umask(0);
+  umask(mask);
+  ASSERT_EQ(stat(dir.File("new.csv").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0666u & ~mask);
+}
+
+TEST(AtomicOutputFile, TellsWhyItCannotStart) {
+  TempDir dir;
+  std::string error;
+  EXPECT_EQ(AtomicOutputFile::Create(dir.File("missing/out.csv"), &error), nullptr);
+  EXPECT_EQ(error, "No such file or directory");
+  EXPECT_EQ(AtomicOutputFile::Create(dir.path().string(), &error), nullptr);
+  EXPECT_EQ(error, "Is a directory");
+}
+
+TEST(AtomicOutputFile, ADescriptorClosedForAnotherWriterStillCommits) {
+  TempDir dir;
+  std::string error;
+  auto file = AtomicOutputFile::Create(dir.File("book.xlsx"), &error);
+  ASSERT_NE(file, nullptr);
+  file->CloseDescriptor();
+  std::ofstream(file->temporaryPath(), std::ios::binary) << "written by name";
+  ASSERT_TRUE(file->Commit(&error)) << error;
+  EXPECT_EQ(ReadAll(dir.File("book.xlsx")), "written by name");
+}
+
+}  // namespace
+}  // namespace korvanel::cli

@@ -1,0 +1,23 @@
+// Turning the program's code page 936 texts into the UTF-8 that files, terminals and JSON
+// readers expect, and measuring how wide a text shows in a terminal column.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "text/text.h"
+
+namespace korvanel::cli {
+
+// UTF-16LE code units as UTF-8, up to the first zero unit. A surrogate without its partner
+// becomes U+FFFD, so the result is always valid UTF-8.
+std::string Utf16LeToUtf8(const ByteSet& utf16);
+
+// Code page 936 text as UTF-8 (AnsiToUnicode, then the conversion above).
+std::string GbkToUtf8(std::string_view text);
+
+// Columns the text fills on a terminal: a double-byte character takes two, an ASCII
+// character one. Code page 936 lays its characters out so that the byte count is the width.
+int DisplayWidth(std::string_view text);
+
+}  // namespace korvanel::cli
