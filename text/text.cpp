@@ -75,10 +75,49 @@ inline bool IsCharStart(const char* p, std::size_t sync, std::size_t pos) {
   return HighRunBefore(p, sync, pos) % 2 == 0;
 }
 
+// Like string_view::find, but a candidate's last byte is checked before the rest, which
+// spares most comparisons on markup where the first byte ('<') is everywhere.
+std::size_t FindExact(std::string_view text, std::size_t pos, std::string_view sought) {
+  const std::size_t m = sought.size();
+  if (text.size() < m || pos > text.size() - m) return kNone;
+  const char* p = text.data();
+  const char* const last = p + (text.size() - m);
+  const char first = sought[0];
+  const char final = sought[m - 1];
+  for (const char* q = p + pos; q <= last; ++q) {
+    q = static_cast<const char*>(std::memchr(q, first, static_cast<std::size_t>(last - q) + 1));
+    if (q == nullptr) return kNone;
+    if (q[m - 1] == final && std::memcmp(q + 1, sought.data() + 1, m - 1) == 0) {
+      return static_cast<std::size_t>(q - p);
+    }
+  }
+  return kNone;
+}
+
+// The last offset at or before pos holding byte b, eight bytes at a time.
+std::size_t LastByteAtOrBefore(const char* p, std::size_t pos, char b) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+  const std::uint64_t pattern = kOnes * static_cast<unsigned char>(b);
+  std::size_t end = pos + 1;
+  while (end >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p + end - 8, 8);
+    const std::uint64_t x = word ^ pattern;
+    if (((x - kOnes) & ~x & kHighs) != 0) break;  // some byte of the word is b
+    end -= 8;
+  }
+  while (end > 0) {
+    --end;
+    if (p[end] == b) return end;
+  }
+  return kNone;
+}
+
 // The next offset at or after pos where sought matches, ignoring character starts.
 std::size_t NextCandidate(std::string_view text, std::size_t pos, std::string_view sought,
                           bool fold) {
-  if (!fold) return text.find(sought, pos);
+  if (!fold) return FindExact(text, pos, sought);
   const std::size_t m = sought.size();
   if (text.size() < m) return kNone;
   const std::size_t last = text.size() - m;
@@ -110,9 +149,13 @@ std::size_t PrevCandidate(std::string_view text, std::size_t pos, std::string_vi
     }
   }
   const char first = sought[0];
-  for (;; --i) {
-    if (p[i] == first && std::memcmp(p + i + 1, sought.data() + 1, m - 1) == 0) return i;
+  const char final = sought[m - 1];
+  for (;;) {
+    i = LastByteAtOrBefore(p, i, first);
+    if (i == kNone) return kNone;
+    if (p[i + m - 1] == final && std::memcmp(p + i + 1, sought.data() + 1, m - 1) == 0) return i;
     if (i == 0) return kNone;
+    --i;
   }
 }
 
