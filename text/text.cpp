@@ -477,7 +477,7 @@ FilePtr OpenForReading(std::string_view path) {
 std::optional<std::size_t> PlainFileSize(std::FILE* file) {
   struct _stat64 info;
   if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return {};
-  return static_cast<std::size_t>(info.st_size);
+  return static_cast<std::size_t>(std::min<std::int64_t>(info.st_size, INT_MAX));
 }
 #else
 // The platform names files in UTF-8; the program's paths are code page 936.
@@ -529,7 +529,7 @@ FilePtr OpenForReading(std::string_view path) {
 std::optional<std::size_t> PlainFileSize(std::FILE* file) {
   struct stat info;
   if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-  return static_cast<std::size_t>(info.st_size);
+  return static_cast<std::size_t>(std::min<std::int64_t>(info.st_size, INT_MAX));
 }
 #endif
 
@@ -584,7 +584,8 @@ Text ReadTextFile(std::string_view path) {
     from = at + 1;
   }
   data.resize(end);
-  data.shrink_to_fit();
+  // Give back the room only when much was cut: shrinking copies the whole text.
+  if (end < data.capacity() / 2) data.shrink_to_fit();
   return data;
 }
 
