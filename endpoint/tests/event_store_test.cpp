@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "endpoint/csv_import.h"
 #include "endpoint/demo_data.h"
+#include "endpoint/gbk.h"
 #include "endpoint/tests/temp_dir.h"
 #include "endpoint/tracking_time.h"
 
@@ -179,6 +183,40 @@ TEST(EventStore, DemoEventsAreAllValid) {
   EXPECT_EQ(store.AddEvents(events), 0);  // running the demo twice adds nothing
   EXPECT_EQ(store.WaybillCount(), static_cast<int>(DemoNumbers().size()));
   EXPECT_GE(DemoNumbers().size(), 25u);
+}
+
+// samples/waybills.txt is what a user loads into the desktop tool to try the demo: every
+// demo number, two unknown numbers and one empty line, GBK with CR LF line ends.
+TEST(DemoData, SampleWaybillListHoldsEveryDemoNumber) {
+  std::ifstream file(std::string(KORVANEL_SOURCE_DIR) + "/samples/waybills.txt", std::ios::binary);
+  ASSERT_TRUE(file.good());
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  ASSERT_GE(text.size(), 2u);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find("\r\n", at);
+    ASSERT_NE(end, std::string::npos) << "a line without CR LF";
+    lines.push_back(text.substr(at, end - at));
+    at = end + 2;
+  }
+  std::vector<std::string> demo = DemoNumbers();
+  size_t empty = 0, unknown = 0, known = 0;
+  for (const std::string& line : lines) {
+    ASSERT_EQ(line.find('\n'), std::string::npos);
+    auto utf8 = GbkToUtf8(line);
+    ASSERT_TRUE(utf8) << line;
+    if (line.empty()) {
+      ++empty;
+    } else if (std::find(demo.begin(), demo.end(), *utf8) != demo.end()) {
+      ++known;
+    } else {
+      ++unknown;
+    }
+  }
+  EXPECT_EQ(empty, 1u);
+  EXPECT_EQ(unknown, 2u);
+  EXPECT_EQ(known, demo.size());
 }
 
 TEST(EventsCsv, ReadsCommonFileForms) {
