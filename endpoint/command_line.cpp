@@ -175,8 +175,8 @@ int Demo(const ParsedArgs& parsed, std::ostream& out) {
   EventStore store(db);
   std::vector<TrackingEvent> events = DemoEvents();
   int added = store.AddEvents(events);
-  out << "recorded " << added << " demo events (" << events.size() - added
-      << " already there); " << db << " now holds " << store.WaybillCount() << " waybills\n";
+  out << "recorded " << added << " demo events (" << events.size() - added << " already there); "
+      << db << " now holds " << store.WaybillCount() << " waybills\n";
   return kExitOk;
 }
 

@@ -102,8 +102,8 @@ std::vector<TrackingEvent> ParseEventsCsv(std::string_view data, InputEncoding e
     firstContentLine = false;
     if (header) continue;
     if (fields.size() != 3)
-      FailAt(lineNumber, "expected 3 columns (number, time, text), found " +
-                             std::to_string(fields.size()));
+      FailAt(lineNumber,
+             "expected 3 columns (number, time, text), found " + std::to_string(fields.size()));
 
     TrackingEvent event;
     std::string* targets[] = {&event.number, &event.time, &event.text};

@@ -8,9 +8,7 @@
 namespace korvanel::endpoint {
 
 void SqliteCloser::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-void StatementFinalizer::operator()(sqlite3_stmt* statement) const {
-  sqlite3_finalize(statement);
-}
+void StatementFinalizer::operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 
 namespace {
 
@@ -73,9 +71,9 @@ bool CheckSchema(sqlite3* db, const std::string& path, bool allowEmpty) {
                      std::to_string(kSchemaVersion) + ")");
   int tables = SingleInt(db, "SELECT COUNT(*) FROM sqlite_schema", reading);
   if (tables > 0 || !allowEmpty)
-    throw StoreError(path + " is not a tracking database" +
-                     (tables == 0 ? " (it is empty: create one with demo, add or import)"
-                                  : std::string()));
+    throw StoreError(
+        path + " is not a tracking database" +
+        (tables == 0 ? " (it is empty: create one with demo, add or import)" : std::string()));
   return false;
 }
 
@@ -87,8 +85,7 @@ bool HasControlBytes(std::string_view text, bool allowTab) {
   return false;
 }
 
-std::string CheckText(std::string_view text, const char* what, size_t maxBytes,
-                      bool allowTab) {
+std::string CheckText(std::string_view text, const char* what, size_t maxBytes, bool allowTab) {
   if (text.empty()) return std::string(what) + " is empty";
   if (!IsValidUtf8(text)) return std::string(what) + " is not valid UTF-8";
   if (HasControlBytes(text, allowTab))
@@ -96,8 +93,7 @@ std::string CheckText(std::string_view text, const char* what, size_t maxBytes,
   auto gbk = Utf8ToGbk(text);
   if (!gbk) return std::string(what) + " holds a character that code page 936 (GBK) lacks";
   if (gbk->size() > maxBytes)
-    return std::string(what) + " is longer than " + std::to_string(maxBytes) +
-           " bytes in GBK";
+    return std::string(what) + " is longer than " + std::to_string(maxBytes) + " bytes in GBK";
   return {};
 }
 
@@ -141,12 +137,10 @@ int EventStore::AddEvents(const std::vector<TrackingEvent>& events) {
       const TrackingEvent& e = events[i];
       sqlite3_stmt* s = insert.get();
       sqlite3_reset(s);
-      sqlite3_bind_text(s, 1, e.number.data(), static_cast<int>(e.number.size()),
-                        SQLITE_STATIC);
+      sqlite3_bind_text(s, 1, e.number.data(), static_cast<int>(e.number.size()), SQLITE_STATIC);
       sqlite3_bind_text(s, 2, e.time.data(), static_cast<int>(e.time.size()), SQLITE_STATIC);
       sqlite3_bind_text(s, 3, e.text.data(), static_cast<int>(e.text.size()), SQLITE_STATIC);
-      if (sqlite3_step(s) != SQLITE_DONE)
-        Fail(db, "cannot write event " + std::to_string(i + 1));
+      if (sqlite3_step(s) != SQLITE_DONE) Fail(db, "cannot write event " + std::to_string(i + 1));
       added += sqlite3_changes(db);
     }
     insert.reset();
@@ -164,12 +158,10 @@ int EventStore::EventCount() {
 }
 
 int EventStore::WaybillCount() {
-  return SingleInt(db_.get(), "SELECT COUNT(DISTINCT number) FROM events",
-                   "cannot count waybills");
+  return SingleInt(db_.get(), "SELECT COUNT(DISTINCT number) FROM events", "cannot count waybills");
 }
 
-EventReader::EventReader(const std::string& path)
-    : db_(OpenDatabase(path, SQLITE_OPEN_READWRITE)) {
+EventReader::EventReader(const std::string& path) : db_(OpenDatabase(path, SQLITE_OPEN_READWRITE)) {
   Execute(db_.get(), "PRAGMA query_only = ON", "cannot use database " + path);
   CheckSchema(db_.get(), path, false);
   select_ = Prepare(db_.get(),

@@ -24,7 +24,8 @@ inline constexpr std::string_view kEventStartSuffix = "</h3>\r\n      <p>\r\n\t\
 extern const std::string_view kEventEndMarker;
 
 // "暂无物流信息": shown for a number the database does not know.
-inline constexpr std::string_view kNoTrackingInfo = "\xD4\xDD\xCE\xDE\xCE\xEF\xC1\xF7\xD0\xC5\xCF\xA2";
+inline constexpr std::string_view kNoTrackingInfo =
+    "\xD4\xDD\xCE\xDE\xCE\xEF\xC1\xF7\xD0\xC5\xCF\xA2";
 
 struct PageEvent {
   std::string_view time;  // "YYYY-MM-DD HH:MM:SS"

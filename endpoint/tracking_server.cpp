@@ -38,11 +38,16 @@ Answer ErrorAnswer(int status, std::string_view message) {
 
 std::string_view MessageFor(int status) {
   switch (status) {
-    case 404: return kPageNotFound;
-    case 405: return kMethodNotAllowed;
-    case 414: return kUriTooLong;
-    case 500: return kInternalError;
-    default: return kBadRequest;
+    case 404:
+      return kPageNotFound;
+    case 405:
+      return kMethodNotAllowed;
+    case 414:
+      return kUriTooLong;
+    case 500:
+      return kInternalError;
+    default:
+      return kBadRequest;
   }
 }
 
@@ -101,17 +106,17 @@ TrackingServer::TrackingServer(ServerOptions options)
 
   // Every request is answered here, before the library's own routing: the endpoint has one
   // path, and its answers for other paths and methods are its own pages.
-  server.set_pre_routing_handler([this](const httplib::Request& request,
-                                        httplib::Response& response) {
-    Answer answer = Respond(request.method, request.target);
-    if (options_.latencyMs > 0)
-      std::this_thread::sleep_for(std::chrono::milliseconds(options_.latencyMs));
-    response.status = answer.status;
-    if (answer.status == 405) response.set_header("Allow", "GET, HEAD");
-    if (answer.closeConnection) response.set_header("Connection", "close");
-    response.set_content(std::move(answer.body), kPageContentType);
-    return httplib::Server::HandlerResponse::Handled;
-  });
+  server.set_pre_routing_handler(
+      [this](const httplib::Request& request, httplib::Response& response) {
+        Answer answer = Respond(request.method, request.target);
+        if (options_.latencyMs > 0)
+          std::this_thread::sleep_for(std::chrono::milliseconds(options_.latencyMs));
+        response.status = answer.status;
+        if (answer.status == 405) response.set_header("Allow", "GET, HEAD");
+        if (answer.closeConnection) response.set_header("Connection", "close");
+        response.set_content(std::move(answer.body), kPageContentType);
+        return httplib::Server::HandlerResponse::Handled;
+      });
   // Requests the library rejects itself (a malformed request line, a target too long) get
   // a short page too; answers that already have one keep it.
   server.set_error_handler(httplib::Server::HandlerWithResponse(
@@ -217,8 +222,7 @@ Answer TrackingServer::Respond(std::string_view method, std::string_view target)
   } catch (const StoreError&) {
     return ErrorAnswer(500, kInternalError);
   }
-  return {200, RenderNoTrackingPage(parsed.forms.empty() ? "" : parsed.forms.front().gbk),
-          false};
+  return {200, RenderNoTrackingPage(parsed.forms.empty() ? "" : parsed.forms.front().gbk), false};
 }
 
 }  // namespace korvanel::endpoint

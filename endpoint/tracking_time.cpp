@@ -22,8 +22,8 @@ int DaysInMonth(int year, int month) {
 }  // namespace
 
 bool IsValidEventTime(std::string_view time) {
-  if (time.size() != 19 || time[4] != '-' || time[7] != '-' || time[10] != ' ' ||
-      time[13] != ':' || time[16] != ':')
+  if (time.size() != 19 || time[4] != '-' || time[7] != '-' || time[10] != ' ' || time[13] != ':' ||
+      time[16] != ':')
     return false;
   int year = Digits(time, 0, 4);
   int month = Digits(time, 5, 2);

@@ -181,7 +181,8 @@ TEST(CommandLine, DemoThenServeAnswersUntilSigterm) {
 
 TEST(CommandLine, ServeFailsClearlyWithoutADatabase) {
   TempDir dir;
-  Outcome outcome = RunTool(dir, {"serve", "--db", dir.File("missing.db"), "--listen", "127.0.0.1:0"});
+  Outcome outcome =
+      RunTool(dir, {"serve", "--db", dir.File("missing.db"), "--listen", "127.0.0.1:0"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.err.find("missing.db"), std::string::npos) << outcome.err;
   EXPECT_FALSE(std::ifstream(dir.File("missing.db")).good());

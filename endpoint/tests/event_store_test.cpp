@@ -73,11 +73,12 @@ TEST(EventCheck, RejectsEventsThatCannotBeServed) {
       {"empty number", {"", "2025-03-10 08:15:00", "x"}},
       {"number over 64 bytes", {std::string(65, '1'), "2025-03-10 08:15:00", "x"}},
       {"number over 64 GBK bytes",
-       {std::string(11, '1') + [] {
-          std::string s;
-          for (int i = 0; i < 27; ++i) s += "\xE6\xB5\x8B";  // 11 + 54 = 65 GBK bytes
-          return s;
-        }(),
+       {std::string(11, '1') +
+            [] {
+              std::string s;
+              for (int i = 0; i < 27; ++i) s += "\xE6\xB5\x8B";  // 11 + 54 = 65 GBK bytes
+              return s;
+            }(),
         "2025-03-10 08:15:00", "x"}},
       {"number with a line break", {"SF\n1", "2025-03-10 08:15:00", "x"}},
       {"number with a tab", {"SF\t1", "2025-03-10 08:15:00", "x"}},
@@ -90,8 +91,7 @@ TEST(EventCheck, RejectsEventsThatCannotBeServed) {
   };
   for (const Case& c : bad) EXPECT_NE(CheckEvent(c.event), "") << c.why;
   EXPECT_EQ(CheckEvent({" SF1 ", "2025-03-10 08:15:00", "\xE6\xB5\x8B\tok"}), "");
-  EXPECT_EQ(CheckEvent({std::string(64, '1'), "2025-03-10 08:15:00", std::string(1000, 'x')}),
-            "");
+  EXPECT_EQ(CheckEvent({std::string(64, '1'), "2025-03-10 08:15:00", std::string(1000, 'x')}), "");
 }
 
 TEST(EventStore, CreatesAVersionedWalDatabase) {
@@ -128,9 +128,7 @@ TEST(EventStore, RefusesDatabasesThatAreNotItsOwn) {
     EXPECT_THROW(EventReader{path}, StoreError);
   }
   EXPECT_THROW(EventReader{dir.File("missing.db")}, StoreError);
-  {
-    EventStore empty(dir.File("fresh.db"));
-  }
+  { EventStore empty(dir.File("fresh.db")); }
   EXPECT_EQ(QueryInt(foreign, "SELECT COUNT(*) FROM sqlite_schema"), 1);  // left untouched
 }
 
@@ -232,14 +230,21 @@ TEST(EventsCsv, ReadsCommonFileForms) {
   const Case cases[] = {
       {"LF lines", "SF1,2025-03-10 08:15:00,picked up\n", InputEncoding::kUtf8, {a}},
       {"CR LF and no final line end",
-       "SF1,2025-03-10 08:15:00,picked up\r\n\" SF2 \",2025-03-11 09:00:00,\"at \"\"hub\"\", north\"",
-       InputEncoding::kUtf8, {a, b}},
+       "SF1,2025-03-10 08:15:00,picked up\r\n\" SF2 \",2025-03-11 09:00:00,\"at \"\"hub\"\", "
+       "north\"",
+       InputEncoding::kUtf8,
+       {a, b}},
       {"header, blank lines and a byte-order mark",
        "\xEF\xBB\xBFnumber,time,text\r\n\r\nSF1,2025-03-10 08:15:00,picked up\r\n \r\n",
-       InputEncoding::kUtf8, {a}},
-      {"spaces kept in an unquoted number", " SF2 ,2025-03-11 09:00:00,\"at \"\"hub\"\", north\"\n",
-       InputEncoding::kUtf8, {b}},
-      {"UTF-8 text", "SF3,2025-03-12 10:00:00,\xE6\xB5\x8B\xE8\xAF\x95\n", InputEncoding::kUtf8,
+       InputEncoding::kUtf8,
+       {a}},
+      {"spaces kept in an unquoted number",
+       " SF2 ,2025-03-11 09:00:00,\"at \"\"hub\"\", north\"\n",
+       InputEncoding::kUtf8,
+       {b}},
+      {"UTF-8 text",
+       "SF3,2025-03-12 10:00:00,\xE6\xB5\x8B\xE8\xAF\x95\n",
+       InputEncoding::kUtf8,
        {chinese}},
       {"GBK text", "SF3,2025-03-12 10:00:00,\xB2\xE2\xCA\xD4\n", InputEncoding::kGbk, {chinese}},
       {"empty file", "", InputEncoding::kUtf8, {}},
@@ -268,8 +273,7 @@ TEST(EventsCsv, NamesTheFirstBadLine) {
       {"two columns", good + "SF2,2025-03-10 08:15:00\r\n", InputEncoding::kUtf8, "line 2:"},
       {"four columns", good + good + "SF2,2025-03-10 08:15:00,a,b\r\n", InputEncoding::kUtf8,
        "line 3:"},
-      {"bad time", "number,time,text\nSF2,2025-3-10 08:15:00,a\n", InputEncoding::kUtf8,
-       "line 2:"},
+      {"bad time", "number,time,text\nSF2,2025-3-10 08:15:00,a\n", InputEncoding::kUtf8, "line 2:"},
       {"unclosed quote", good + "SF2,2025-03-10 08:15:00,\"a\n\"\n", InputEncoding::kUtf8,
        "line 2:"},
       {"stray quote", good + "SF2,2025-03-10 08:15:00,a\"b\n", InputEncoding::kUtf8, "line 2:"},

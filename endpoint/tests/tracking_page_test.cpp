@@ -53,7 +53,9 @@ TEST(TrackingPage, BatchQueryCutsTheNewestEvent) {
   };
   const std::string chinese = kBeijing + kSigned;
   const Case cases[] = {
-      {"one event", {{"2025-03-10 08:15:00", "Picked up"}}, {"2025-03-10", "08:15:00", "Picked up"}},
+      {"one event",
+       {{"2025-03-10 08:15:00", "Picked up"}},
+       {"2025-03-10", "08:15:00", "Picked up"}},
       {"three events",
        {{"2025-03-12 16:42:10", "Delivered"},
         {"2025-03-12 09:05:33", "Out for delivery"},
@@ -100,7 +102,8 @@ TEST(TrackingPage, EveryEntryHasTheLayoutTheMarkersDescribe) {
   }
   // Newest first, and exactly one timeline entry per event plus the closing one.
   size_t titles = 0;
-  for (size_t p = page.find(kTitleMarker); p != std::string::npos; p = page.find(kTitleMarker, p + 1))
+  for (size_t p = page.find(kTitleMarker); p != std::string::npos;
+       p = page.find(kTitleMarker, p + 1))
     ++titles;
   EXPECT_EQ(titles, events.size() + 1);
 }
@@ -118,8 +121,12 @@ TEST(TrackingPage, IsACompleteGbkDocument) {
 }
 
 TEST(TrackingPage, NothingBeforeTheNewestTitleLooksLikeAMarker) {
-  const char* numbers[] = {"SF1", "layui-timeline-title", "\"layui-timeline-title\">",
-                           "&nbsp;&nbsp;", "a&nbsp;&nbsp;b</h3>", "<script>alert(1)</script>",
+  const char* numbers[] = {"SF1",
+                           "layui-timeline-title",
+                           "\"layui-timeline-title\">",
+                           "&nbsp;&nbsp;",
+                           "a&nbsp;&nbsp;b</h3>",
+                           "<script>alert(1)</script>",
                            "\xB2\xE2\xCA\xD4" /* "测试" */};
   for (const char* number : numbers) {
     SCOPED_TRACE(number);
@@ -147,7 +154,10 @@ TEST(TrackingPage, EscapesEventTextAndNumber) {
 
   EXPECT_EQ(EscapeHtml("a<b>&\"c'"), "a&lt;b&gt;&amp;&quot;c&#39;");
   // A trail byte in the ASCII range (0x5C here) stays with its lead byte.
-  EXPECT_EQ(EscapeHtmlOpaque("\xD5\x5C" "1a<"), "\xD5\x5C" "1&#97;&#60;");
+  EXPECT_EQ(EscapeHtmlOpaque("\xD5\x5C"
+                             "1a<"),
+            "\xD5\x5C"
+            "1&#97;&#60;");
 }
 
 TEST(TrackingPage, UnknownNumberPageHasNoEntry) {

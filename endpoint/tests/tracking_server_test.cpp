@@ -64,14 +64,16 @@ std::string SendRaw(int port, const std::string& request) {
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     char buffer[4096];
     ssize_t n;
-    while ((n = recv(s, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<size_t>(n));
+    while ((n = recv(s, buffer, sizeof buffer, 0)) > 0)
+      answer.append(buffer, static_cast<size_t>(n));
   }
   close(s);
   return answer;
 }
 
 std::string RawGet(int port, const std::string& target) {
-  return SendRaw(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  return SendRaw(port,
+                 "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
 }
 
 // Every byte outside the unreserved set escaped, the way the desktop tool's HTTP layer
@@ -133,7 +135,9 @@ TEST_F(TrackingServerTest, EveryDemoNumberGivesItsNewestEventToTheBatchQuery) {
 
 TEST_F(TrackingServerTest, FindsANumberSentAsUtf8OrAsRawOrEscapedGbk) {
   // "测试单号001", the demo's number in Chinese characters.
-  const std::string gbk = "\xB2\xE2\xCA\xD4\xB5\xA5\xBA\xC5" "001";
+  const std::string gbk =
+      "\xB2\xE2\xCA\xD4\xB5\xA5\xBA\xC5"
+      "001";
   const std::string targets[] = {Target(EscapeAll(*GbkToUtf8(gbk))), Target(gbk),
                                  Target(EscapeAll(gbk))};
   for (const std::string& target : targets) {
@@ -220,15 +224,16 @@ TEST_F(TrackingServerTest, HostileNumbersNeverReachThePageUnescaped) {
 }
 
 TEST_F(TrackingServerTest, RefusesMethodsOtherThanGetAndHead) {
-  auto post = client_->Post(Target("SF1000000001").c_str(), "x=1", "application/x-www-form-urlencoded");
+  auto post =
+      client_->Post(Target("SF1000000001").c_str(), "x=1", "application/x-www-form-urlencoded");
   ASSERT_TRUE(post);
   EXPECT_EQ(post->status, 405);
   EXPECT_EQ(post->get_header_value("Allow"), "GET, HEAD");
   auto del = client_->Delete(Target("SF1000000001").c_str());
   ASSERT_TRUE(del);
   EXPECT_EQ(del->status, 405);
-  std::string options = SendRaw(server_->port(), "OPTIONS " + Target("SF1000000001") +
-                                                      " HTTP/1.1\r\nHost: x\r\n\r\n");
+  std::string options = SendRaw(
+      server_->port(), "OPTIONS " + Target("SF1000000001") + " HTTP/1.1\r\nHost: x\r\n\r\n");
   EXPECT_EQ(options.rfind("HTTP/1.1 405", 0), 0u) << options.substr(0, 200);
 
   auto head = client_->Head(Target("SF1000000001").c_str());
@@ -243,7 +248,8 @@ TEST_F(TrackingServerTest, RefusesMethodsOtherThanGetAndHead) {
 TEST_F(TrackingServerTest, AcceptsRawBytesOnTheRequestLine) {
   // Raw GBK, as a client that does not escape sends it; and a raw space, which splits the
   // request line and so cannot be understood.
-  std::string gbk = RawGet(server_->port(), Target("\xB2\xE2\xCA\xD4\xB5\xA5\xBA\xC5" "001"));
+  std::string gbk = RawGet(server_->port(), Target("\xB2\xE2\xCA\xD4\xB5\xA5\xBA\xC5"
+                                                   "001"));
   EXPECT_EQ(gbk.rfind("HTTP/1.1 200", 0), 0u);
   EXPECT_NE(gbk.find(std::string(kTitleMarker)), std::string::npos);
   std::string space = RawGet(server_->port(), Target(" SF1000000001"));
