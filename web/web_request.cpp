@@ -64,7 +64,6 @@ constexpr const char16_t* kVerbs[] = {u"GET",     u"POST",   u"HEAD",  u"PUT",
 
 constexpr int kDefaultTimeoutMs = 30000;
 constexpr int kMillisecondsPerSecond = 1000;
-constexpr int kMaxHeaderBytes = INT_MAX;
 
 // A page that declares its character set does so in a meta tag near its start.
 constexpr std::string_view kCharsetPattern = "<meta.+?charset=[^\\w]?([-\\w]+)";
@@ -177,15 +176,13 @@ Text WebRequest(HttpApi& api, std::string_view url, const WebRequestOptions& opt
 
   const std::u16string wideUrl = ToUtf16(url);
   UrlComponents components;
-  if (!api.CrackUrl(wideUrl.c_str(), static_cast<std::uint32_t>(wideUrl.size()), 0,
-                    &components)) {
+  if (!api.CrackUrl(wideUrl.c_str(), static_cast<std::uint32_t>(wideUrl.size()), 0, &components)) {
     return failA(kMessageBadUrl);
   }
   const bool secure = components.scheme == kSchemeHttps;
   // An address without a path asks for the root, and its query is not sent.
   const std::u16string objectName =
-      components.urlPath.empty() ? std::u16string(u"/")
-                                 : components.urlPath + components.extraInfo;
+      components.urlPath.empty() ? std::u16string(u"/") : components.urlPath + components.extraInfo;
 
   // Over http the proxy list names the scheme, so the proxy serves only http requests.
   std::uint32_t accessType = kAccessTypeNoProxy;
@@ -209,8 +206,8 @@ Text WebRequest(HttpApi& api, std::string_view url, const WebRequestOptions& opt
 
   const bool knownMethod = options.method >= 0 && options.method <= 7;
   const char16_t* verb = kVerbs[knownMethod ? options.method : 0];
-  handles.request = api.OpenRequest(handles.connection, verb, objectName.c_str(), nullptr,
-                                    nullptr, nullptr, secure ? kFlagSecure : 0);
+  handles.request = api.OpenRequest(handles.connection, verb, objectName.c_str(), nullptr, nullptr,
+                                    nullptr, secure ? kFlagSecure : 0);
   if (handles.request == nullptr) return failA(kMessageNoRequest);
 
   if (!options.userName.empty() && !options.password.empty()) {
@@ -265,8 +262,8 @@ Text WebRequest(HttpApi& api, std::string_view url, const WebRequestOptions& opt
       !options.postBytes.empty() ? options.postBytes : TextToBytes(options.postText);
   const auto bodyLength = static_cast<std::uint32_t>(requestBody.size());
   if (!api.SendRequest(handles.request, nullptr, 0,
-                       requestBody.empty() ? nullptr : requestBody.data(), bodyLength,
-                       bodyLength, 0)) {
+                       requestBody.empty() ? nullptr : requestBody.data(), bodyLength, bodyLength,
+                       0)) {
     return failA(kMessageSend);
   }
 
@@ -296,10 +293,9 @@ Text WebRequest(HttpApi& api, std::string_view url, const WebRequestOptions& opt
   // response is what the caller is told.
   std::uint32_t headerBytes = 0;
   std::uint32_t index = 0;
-  api.QueryHeaders(handles.request, kQueryRawHeadersCrlf, nullptr, nullptr, &headerBytes,
-                   &index);
-  ByteSet headerBuffer = BlankBytes(static_cast<int>(std::min<std::uint32_t>(
-      headerBytes, static_cast<std::uint32_t>(kMaxHeaderBytes))));
+  api.QueryHeaders(handles.request, kQueryRawHeadersCrlf, nullptr, nullptr, &headerBytes, &index);
+  ByteSet headerBuffer =
+      BlankBytes(headerBytes > INT_MAX ? INT_MAX : static_cast<int>(headerBytes));
   headerBytes = static_cast<std::uint32_t>(headerBuffer.size());
   index = 0;
   Text result;

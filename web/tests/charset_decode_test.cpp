@@ -49,7 +49,10 @@ TEST(DecodeCharset, InvalidBytesBecomeQuestionMarks) {
     ByteSet body;
     std::string_view text;
   } cases[] = {
-      {"utf-8", Bytes("a\xFF" "b"), "a?b"},
+      {"utf-8",
+       Bytes("a\xFF"
+             "b"),
+       "a?b"},
       {"utf-8", Bytes("\xE4\xB8\xAD\xFF\xE6\x96\x87"), "\xD6\xD0?\xCE\xC4"},
       {"shift_jis", Bytes("\x92\x86\xA0\x95\xB6"), "\xD6\xD0?\xCE\xC4"},
   };
@@ -90,7 +93,10 @@ TEST(DecodeCharsetIconv, EveryTableEntryIsLowerCaseUniqueAndKnownToTheConverter)
 }
 
 TEST(DecodeCharsetIconv, ByteOrderMarksAreDropped) {
-  EXPECT_EQ(DecodeCharset(Bytes("\xEF\xBB\xBF" "abc"), "utf-8"), "abc");
+  EXPECT_EQ(DecodeCharset(Bytes("\xEF\xBB\xBF"
+                                "abc"),
+                          "utf-8"),
+            "abc");
   EXPECT_EQ(DecodeCharset({0xFF, 0xFE, 0x2D, 0x4E, 0x87, 0x65}, "utf-16le"), kZhongWen);
   // Only at the start: a later U+FEFF is a character without a GBK form.
   EXPECT_EQ(DecodeCharset(Bytes("a\xEF\xBB\xBF"), "utf-8"), "a?");
@@ -103,7 +109,10 @@ TEST(DecodeCharsetIconv, BrokenSequencesEachGiveAQuestionMark) {
     std::string_view text;
   } cases[] = {
       {"utf-8", Bytes("a\xE4\xB8"), "a?"},  // cut off at the end
-      {"utf-8", Bytes("\xE4\xB8" "b\xE6\x96\x87"), "??b\xCE\xC4"},
+      {"utf-8",
+       Bytes("\xE4\xB8"
+             "b\xE6\x96\x87"),
+       "??b\xCE\xC4"},
       {"big5", Bytes("\xA4\xA4\xFF\xA4\xE5"), "\xD6\xD0?\xCE\xC4"},
       {"unicode", {0x00, 0xD8, 0x41, 0x00}, "?A"},  // a lone surrogate
       {"unicode", {0x41, 0x00, 0x42}, "A?"},        // an odd last byte
@@ -120,11 +129,16 @@ TEST(DecodeCharsetIconv, OwnCodePageComesBackByteForByte) {
   EXPECT_EQ(DecodeCharset(Bytes("a\xFF\x80\xD6\xD0"), "GBK"), "a\xFF\x80\xD6\xD0");
   EXPECT_EQ(DecodeCharset(Bytes("\xD6\xD0\xCE\xC4"), "gb18030"), kZhongWen);
   // One four-byte character (U+0080, no GBK form) gives one "?".
-  EXPECT_EQ(DecodeCharset(Bytes("a\x81\x30\x81\x30" "b"), "gb18030"), "a?b");
+  EXPECT_EQ(DecodeCharset(Bytes("a\x81\x30\x81\x30"
+                                "b"),
+                          "gb18030"),
+            "a?b");
 }
 
 TEST(DecodeCharsetIconv, StatefulEncodingsFinishTheirText) {
-  EXPECT_EQ(DecodeCharset(Bytes("\x1B$B8=:_\x1B(B!"), "iso-2022-jp"), "\xAC" "F\xD4\xDA!");
+  EXPECT_EQ(DecodeCharset(Bytes("\x1B$B8=:_\x1B(B!"), "iso-2022-jp"),
+            "\xAC"
+            "F\xD4\xDA!");
   EXPECT_EQ(DecodeCharset(Bytes("+ZeVnLIqe-"), "utf-7"), "\xC8\xD5\xB1\xBE\xD5Z");
 }
 #endif

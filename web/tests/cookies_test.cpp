@@ -35,7 +35,9 @@ TEST(MergeCookies, ResponseFirstThenUnnamedRequestCookies) {
       {"", "", ""},
       {"   ", "   ", ""},
       // Full-width spaces trim like ASCII ones; a tab does not.
-      {"\xA1\xA1" "a=1\xA1\xA1", "", "a=1"},
+      {"\xA1\xA1"
+       "a=1\xA1\xA1",
+       "", "a=1"},
       {"a=1\t", "", "a=1\t"},
   };
   for (const MergeCase& c : cases) {
@@ -95,9 +97,16 @@ TEST(CookieName, TextBeforeFirstEqualsWithoutSurroundingSpaces) {
     std::string_view item;
     std::string_view name;
   } cases[] = {
-      {"a=1", "a"},     {" y = 1", "y"},    {"flag", "flag"}, {" flag ", "flag"},
-      {"=v", ""},       {"", ""},           {"a=b=c", "a"},   {"a b=1", "a b"},
-      {"\xC3\xFB=1", "\xC3\xFB"},           {"k\x81=1", "k\x81=1"},
+      {"a=1", "a"},
+      {" y = 1", "y"},
+      {"flag", "flag"},
+      {" flag ", "flag"},
+      {"=v", ""},
+      {"", ""},
+      {"a=b=c", "a"},
+      {"a b=1", "a b"},
+      {"\xC3\xFB=1", "\xC3\xFB"},
+      {"k\x81=1", "k\x81=1"},
       {"\xA1\xA1k\xA1\xA1=1", "k"},
   };
   for (const auto& c : cases) {

@@ -42,21 +42,36 @@ enum class HttpCall {
 
 inline const char* HttpCallName(HttpCall call) {
   switch (call) {
-    case HttpCall::kCheckPlatform: return "CheckPlatform";
-    case HttpCall::kCrackUrl: return "CrackUrl";
-    case HttpCall::kOpen: return "Open";
-    case HttpCall::kSetTimeouts: return "SetTimeouts";
-    case HttpCall::kConnect: return "Connect";
-    case HttpCall::kOpenRequest: return "OpenRequest";
-    case HttpCall::kSetCredentials: return "SetCredentials";
-    case HttpCall::kSetOption: return "SetOption";
-    case HttpCall::kAddRequestHeaders: return "AddRequestHeaders";
-    case HttpCall::kSendRequest: return "SendRequest";
-    case HttpCall::kReceiveResponse: return "ReceiveResponse";
-    case HttpCall::kQueryDataAvailable: return "QueryDataAvailable";
-    case HttpCall::kReadData: return "ReadData";
-    case HttpCall::kQueryHeaders: return "QueryHeaders";
-    case HttpCall::kCloseHandle: return "CloseHandle";
+    case HttpCall::kCheckPlatform:
+      return "CheckPlatform";
+    case HttpCall::kCrackUrl:
+      return "CrackUrl";
+    case HttpCall::kOpen:
+      return "Open";
+    case HttpCall::kSetTimeouts:
+      return "SetTimeouts";
+    case HttpCall::kConnect:
+      return "Connect";
+    case HttpCall::kOpenRequest:
+      return "OpenRequest";
+    case HttpCall::kSetCredentials:
+      return "SetCredentials";
+    case HttpCall::kSetOption:
+      return "SetOption";
+    case HttpCall::kAddRequestHeaders:
+      return "AddRequestHeaders";
+    case HttpCall::kSendRequest:
+      return "SendRequest";
+    case HttpCall::kReceiveResponse:
+      return "ReceiveResponse";
+    case HttpCall::kQueryDataAvailable:
+      return "QueryDataAvailable";
+    case HttpCall::kReadData:
+      return "ReadData";
+    case HttpCall::kQueryHeaders:
+      return "QueryHeaders";
+    case HttpCall::kCloseHandle:
+      return "CloseHandle";
   }
   return "?";
 }
@@ -205,8 +220,8 @@ class FakeHttpApi : public HttpApi {
     return fail ? nullptr : NewHandle(HandleKind::kSession);
   }
 
-  bool SetTimeouts(HttpHandle session, int resolveTimeout, int connectTimeout,
-                   int sendTimeout, int receiveTimeout) override {
+  bool SetTimeouts(HttpHandle session, int resolveTimeout, int connectTimeout, int sendTimeout,
+                   int receiveTimeout) override {
     const bool fail = Begin(HttpCall::kSetTimeouts);
     Check(session, HandleKind::kSession, "SetTimeouts");
     timeouts = TimeoutArgs{session, resolveTimeout, connectTimeout, sendTimeout, receiveTimeout};
@@ -226,16 +241,18 @@ class FakeHttpApi : public HttpApi {
                          const char16_t* const* acceptTypes, std::uint32_t flags) override {
     const bool fail = Begin(HttpCall::kOpenRequest);
     Check(connection, HandleKind::kConnection, "OpenRequest");
-    openRequest = OpenRequestArgs{connection,           verb ? verb : u"",
-                                  objectName ? objectName : u"", version == nullptr,
-                                  referrer == nullptr,  acceptTypes == nullptr,
+    openRequest = OpenRequestArgs{connection,
+                                  verb ? verb : u"",
+                                  objectName ? objectName : u"",
+                                  version == nullptr,
+                                  referrer == nullptr,
+                                  acceptTypes == nullptr,
                                   flags};
     return fail ? nullptr : NewHandle(HandleKind::kRequest);
   }
 
   bool SetCredentials(HttpHandle request, std::uint32_t authTargets, std::uint32_t authScheme,
-                      const char16_t* userName, const char16_t* password,
-                      void* params) override {
+                      const char16_t* userName, const char16_t* password, void* params) override {
     const bool fail = Begin(HttpCall::kSetCredentials);
     Check(request, HandleKind::kRequest, "SetCredentials");
     credentials.push_back({request, authTargets, authScheme, userName ? userName : u"",
@@ -271,8 +288,8 @@ class FakeHttpApi : public HttpApi {
                    std::uintptr_t context) override {
     const bool fail = Begin(HttpCall::kSendRequest);
     Check(request, HandleKind::kRequest, "SendRequest");
-    SendArgs args{request,        extra == nullptr, headersLength, optional == nullptr, {},
-                  optionalLength, totalLength,      context};
+    SendArgs args{request, extra == nullptr, headersLength, optional == nullptr,
+                  {},      optionalLength,   totalLength,   context};
     if (optional != nullptr) {
       const auto* bytes = static_cast<const std::uint8_t*>(optional);
       args.body.assign(bytes, bytes + optionalLength);
@@ -292,10 +309,10 @@ class FakeHttpApi : public HttpApi {
     const bool fail = Begin(HttpCall::kQueryDataAvailable);
     Check(request, HandleKind::kRequest, "QueryDataAvailable");
     if (fail) return false;
-    *numberOfBytesAvailable = m_chunk < bodyChunks.size()
-                                  ? static_cast<std::uint32_t>(bodyChunks[m_chunk].size() -
-                                                               m_offset)
-                                  : 0;
+    *numberOfBytesAvailable =
+        m_chunk < bodyChunks.size()
+            ? static_cast<std::uint32_t>(bodyChunks[m_chunk].size() - m_offset)
+            : 0;
     return true;
   }
 
@@ -320,8 +337,8 @@ class FakeHttpApi : public HttpApi {
     return true;
   }
 
-  bool QueryHeaders(HttpHandle request, std::uint32_t infoLevel, const char16_t* name,
-                    void* buffer, std::uint32_t* bufferLength, std::uint32_t* index) override {
+  bool QueryHeaders(HttpHandle request, std::uint32_t infoLevel, const char16_t* name, void* buffer,
+                    std::uint32_t* bufferLength, std::uint32_t* index) override {
     const bool fail = Begin(HttpCall::kQueryHeaders);
     Check(request, HandleKind::kRequest, "QueryHeaders");
     headerQueries.push_back(

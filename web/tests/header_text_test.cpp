@@ -68,9 +68,9 @@ TEST(NormalizeHeaderNames, TrailBytesNeverActAsColonOrHyphen) {
 
 TEST(CapitalizeFirst, ChangesOnlyALeadingLowerCaseLetter) {
   const Case cases[] = {
-      {"", ""},         {"a", "A"},           {"accept", "Accept"}, {"Accept", "Accept"},
-      {"aBC", "ABC"},   {"1a", "1a"},         {" a", " a"},         {"\xE1x", "\xE1x"},
-      {"\xD6\xD0", "\xD6\xD0"}, {"{a", "{a"}, {"`a", "`a"},
+      {"", ""},     {"a", "A"},   {"accept", "Accept"}, {"Accept", "Accept"},     {"aBC", "ABC"},
+      {"1a", "1a"}, {" a", " a"}, {"\xE1x", "\xE1x"},   {"\xD6\xD0", "\xD6\xD0"}, {"{a", "{a"},
+      {"`a", "`a"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "input: " << testing::PrintToString(c.input));
@@ -98,8 +98,8 @@ TEST(FindHeaderValue, PrefixMatchOfTheFirstLineDecides) {
       {"X-\xD6\xD0: \xCE\xC4", "X-\xD6\xD0", "\xCE\xC4"},
   };
   for (const ValueCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << "block: " << testing::PrintToString(c.block)
-                                    << " name: " << c.name);
+    SCOPED_TRACE(testing::Message()
+                 << "block: " << testing::PrintToString(c.block) << " name: " << c.name);
     EXPECT_EQ(FindHeaderValue(c.block, c.name), c.expected);
   }
 }

@@ -26,8 +26,8 @@ TEST(BuildRequestHeaderBlock, DefaultLinesInTheirOrder) {
   EXPECT_EQ(BuildRequestHeaderBlock("", 0, "", true, false), raw);
   EXPECT_EQ(BuildRequestHeaderBlock("", 0, ""), NormalisedGetDefaults());
 
-  const Text post = Join(
-      {kUserAgent, kAccept, kAcceptEncoding, kAcceptLanguage, kContentType, kCacheControl});
+  const Text post =
+      Join({kUserAgent, kAccept, kAcceptEncoding, kAcceptLanguage, kContentType, kCacheControl});
   EXPECT_EQ(BuildRequestHeaderBlock("", 1, "", true, false), post);
   for (int method : {-1, 0, 2, 3, 4, 5, 6, 7, 8}) {
     SCOPED_TRACE(testing::Message() << "method " << method);
@@ -54,12 +54,12 @@ TEST(BuildRequestHeaderBlock, ExtraLinesSuppressDefaultsByFoldedSubstring) {
        Join({"X-Accept: 1\r\n", kUserAgent, kAcceptEncoding, kAcceptLanguage, kCacheControl})},
       // "Content-Type:" needs no space.
       {"content-type:text/plain", 1,
-       Join({"content-type:text/plain\r\n", kUserAgent, kAccept, kAcceptEncoding,
-             kAcceptLanguage, kCacheControl})},
+       Join({"content-type:text/plain\r\n", kUserAgent, kAccept, kAcceptEncoding, kAcceptLanguage,
+             kCacheControl})},
       // A caller's line ending in CR LF leaves an empty line.
       {"A: 1\r\n", 0,
-       Join({"A: 1\r\n\r\n", kUserAgent, kAccept, kAcceptEncoding, kAcceptLanguage,
-             kCacheControl})},
+       Join(
+           {"A: 1\r\n\r\n", kUserAgent, kAccept, kAcceptEncoding, kAcceptLanguage, kCacheControl})},
       // "Accept-Language: " does not hold "Accept: ", so row 2 is still added.
       {"Accept-Language: en", 0,
        Join({"Accept-Language: en\r\n", kUserAgent, kAccept, kAcceptEncoding, kCacheControl})},
@@ -94,7 +94,8 @@ TEST(BuildRequestHeaderBlock, KeepAliveLineRemovedOnlyWhenExactAndFollowedByCrLf
     bool normalize;
     Text expected;
   };
-  const Text defaults = Join({kUserAgent, kAccept, kAcceptEncoding, kAcceptLanguage, kCacheControl});
+  const Text defaults =
+      Join({kUserAgent, kAccept, kAcceptEncoding, kAcceptLanguage, kCacheControl});
   const Case cases[] = {
       {"Connection: keep-alive", true, NormalisedGetDefaults()},
       {"connection: keep-alive", true, NormalisedGetDefaults()},
@@ -116,8 +117,8 @@ TEST(BuildRequestHeaderBlock, KeepAliveLineRemovedOnlyWhenExactAndFollowedByCrLf
   EXPECT_EQ(BuildRequestHeaderBlock("Connection: keep-alive", 0, "", false, true),
             "Connection: keep-alive");
   // Every occurrence goes.
-  EXPECT_EQ(BuildRequestHeaderBlock("Connection: keep-alive\r\nConnection: keep-alive\r\nA: 1",
-                                    0, "", false, true),
+  EXPECT_EQ(BuildRequestHeaderBlock("Connection: keep-alive\r\nConnection: keep-alive\r\nA: 1", 0,
+                                    "", false, true),
             "A: 1");
 }
 
@@ -144,8 +145,7 @@ TEST(BuildRequestHeaderBlock, CookieLineRules) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "extra: " << c.extra << " cookies: " << c.cookies);
-    EXPECT_EQ(BuildRequestHeaderBlock(c.extra, 0, c.cookies, c.defaults, c.normalize),
-              c.expected);
+    EXPECT_EQ(BuildRequestHeaderBlock(c.extra, 0, c.cookies, c.defaults, c.normalize), c.expected);
   }
 }
 

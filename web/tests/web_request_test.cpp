@@ -92,14 +92,27 @@ TEST(WebRequest, FullPathCallsTheHttpLayerInOrderWithWinHttpArguments) {
   EXPECT_EQ(WebRequest(api, kUrl, options), "<html>hello</html>");
 
   using C = HttpCall;
-  const std::vector<HttpCall> expectedCalls = {
-      C::kCheckPlatform,      C::kCrackUrl,          C::kOpen,
-      C::kSetTimeouts,        C::kConnect,           C::kOpenRequest,
-      C::kSetOption,          C::kSetOption,         C::kAddRequestHeaders,
-      C::kSendRequest,        C::kReceiveResponse,   C::kQueryDataAvailable,
-      C::kReadData,           C::kQueryDataAvailable, C::kReadData,
-      C::kQueryDataAvailable, C::kQueryHeaders,      C::kQueryHeaders,
-      C::kCloseHandle,        C::kCloseHandle,       C::kCloseHandle};
+  const std::vector<HttpCall> expectedCalls = {C::kCheckPlatform,
+                                               C::kCrackUrl,
+                                               C::kOpen,
+                                               C::kSetTimeouts,
+                                               C::kConnect,
+                                               C::kOpenRequest,
+                                               C::kSetOption,
+                                               C::kSetOption,
+                                               C::kAddRequestHeaders,
+                                               C::kSendRequest,
+                                               C::kReceiveResponse,
+                                               C::kQueryDataAvailable,
+                                               C::kReadData,
+                                               C::kQueryDataAvailable,
+                                               C::kReadData,
+                                               C::kQueryDataAvailable,
+                                               C::kQueryHeaders,
+                                               C::kQueryHeaders,
+                                               C::kCloseHandle,
+                                               C::kCloseHandle,
+                                               C::kCloseHandle};
   EXPECT_EQ(api.calls, expectedCalls);
 
   EXPECT_EQ(api.crackedAddress, u"http://example.com/track?id=1");
@@ -200,11 +213,10 @@ TEST(WebRequest, EveryFailureStoresItsMessageAndLeavesTheRightWay) {
        },
        Gbk(u"707 设置代理凭证失败!"), 0},
       {"security flags", HttpCall::kSetOption, 1, none, Gbk(u"忽略错误/证书错误  失败！"), 0},
-      {"cookie option off", HttpCall::kSetOption, 2, none,
-       Gbk(u"708 禁止自动设置Cookies失败!"), 0},
+      {"cookie option off", HttpCall::kSetOption, 2, none, Gbk(u"708 禁止自动设置Cookies失败!"), 0},
       {"cookie option on", HttpCall::kSetOption, 2,
-       [](WebRequestOptions& o) { *o.sendCookies = "a=1"; },
-       Gbk(u"708 禁止自动设置Cookies失败!"), 0},
+       [](WebRequestOptions& o) { *o.sendCookies = "a=1"; }, Gbk(u"708 禁止自动设置Cookies失败!"),
+       0},
       {"redirect option", HttpCall::kSetOption, 3,
        [](WebRequestOptions& o) { o.noRedirect = true; }, Gbk(u"709 重定向设置失败!"), 0},
       {"headers", HttpCall::kAddRequestHeaders, 1, none, Gbk(u"710 设置协议头失败!"), 1},
@@ -340,9 +352,8 @@ TEST(WebRequest, TimeoutIsSetOnTheSessionForAllFourPhases) {
     int seconds;
     int milliseconds;
   } cases[] = {
-      {0, 30000},          {-1, 30000},          {INT_MIN, 30000},
-      {5, 5000},           {1, 1000},            {2147483, 2147483000},
-      {2147484, INT_MAX},  {INT_MAX, INT_MAX},
+      {0, 30000}, {-1, 30000},           {INT_MIN, 30000},   {5, 5000},
+      {1, 1000},  {2147483, 2147483000}, {2147484, INT_MAX}, {INT_MAX, INT_MAX},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.seconds << " s");
@@ -362,9 +373,9 @@ TEST(WebRequest, MethodPicksTheVerb) {
     int method;
     std::u16string_view verb;
   } cases[] = {
-      {0, u"GET"},     {1, u"POST"},   {2, u"HEAD"},  {3, u"PUT"},     {4, u"OPTIONS"},
-      {5, u"DELETE"},  {6, u"TRACE"},  {7, u"CONNECT"}, {8, u"GET"},   {-1, u"GET"},
-      {INT_MAX, u"GET"}, {INT_MIN, u"GET"},
+      {0, u"GET"},     {1, u"POST"},   {2, u"HEAD"},      {3, u"PUT"},
+      {4, u"OPTIONS"}, {5, u"DELETE"}, {6, u"TRACE"},     {7, u"CONNECT"},
+      {8, u"GET"},     {-1, u"GET"},   {INT_MAX, u"GET"}, {INT_MIN, u"GET"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "method " << c.method);
@@ -395,12 +406,14 @@ TEST(WebRequest, CredentialsOnlyForCompletePairs) {
       {"\xD3\xC3\xBB\xA7", "\xC3\xDC", "", "", {{0, u"\u7528\u6237", u"\u5BC6"}}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.user << "/" << c.password << " " << c.proxyUser << "/"
-                                    << c.proxyPassword);
+    SCOPED_TRACE(testing::Message()
+                 << c.user << "/" << c.password << " " << c.proxyUser << "/" << c.proxyPassword);
     FakeHttpApi api;
     WebRequest(api, kUrl,
-               {.userName = Text(c.user), .password = Text(c.password),
-                .proxyUserName = Text(c.proxyUser), .proxyPassword = Text(c.proxyPassword)});
+               {.userName = Text(c.user),
+                .password = Text(c.password),
+                .proxyUserName = Text(c.proxyUser),
+                .proxyPassword = Text(c.proxyPassword)});
     ASSERT_EQ(api.credentials.size(), c.expected.size());
     for (std::size_t i = 0; i < c.expected.size(); ++i) {
       EXPECT_EQ(api.credentials[i].target, c.expected[i].target);
@@ -428,8 +441,8 @@ TEST(WebRequest, RequestOptionsInTheirOrder) {
       {"a=1", true, {{31, 0x3300}, {79, 1}, {63, 2}}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "cookies '" << c.sendCookies << "' noRedirect "
-                                    << c.noRedirect);
+    SCOPED_TRACE(testing::Message()
+                 << "cookies '" << c.sendCookies << "' noRedirect " << c.noRedirect);
     FakeHttpApi api;
     Text cookies(c.sendCookies);
     WebRequest(api, kUrl, {.sendCookies = &cookies, .noRedirect = c.noRedirect});
@@ -461,7 +474,9 @@ TEST(WebRequest, HeaderBlockGoesToTheHttpLayerInOneCall) {
     FakeHttpApi api;
     Text cookies(c.sendCookies);
     WebRequest(api, kUrl,
-               {.method = c.method, .sendCookies = &cookies, .extraHeaders = Text(c.extraHeaders),
+               {.method = c.method,
+                .sendCookies = &cookies,
+                .extraHeaders = Text(c.extraHeaders),
                 .addDefaultHeaders = c.addDefaultHeaders,
                 .normalizeHeaderCase = c.normalizeHeaderCase});
     ASSERT_EQ(api.headers.size(), 1u);
@@ -474,8 +489,7 @@ TEST(WebRequest, HeaderBlockGoesToTheHttpLayerInOneCall) {
   }
   // The double-byte value arrives as its UTF-16 characters.
   FakeHttpApi api;
-  WebRequest(api, kUrl,
-             {.extraHeaders = "X-Name: \xD6\xD0\xCE\xC4", .addDefaultHeaders = false});
+  WebRequest(api, kUrl, {.extraHeaders = "X-Name: \xD6\xD0\xCE\xC4", .addDefaultHeaders = false});
   ASSERT_EQ(api.headers.size(), 1u);
   EXPECT_EQ(api.headers[0].headers, u"X-Name: \u4E2D\u6587");
 }
@@ -544,8 +558,7 @@ TEST(WebRequest, StatusTextIsTheStatusLineFromItsTenthByte) {
     Text status = "entry";
     Text headers;
     // Error statuses are answers like any other: the body still comes back.
-    EXPECT_EQ(WebRequest(api, kUrl, {.responseHeaders = &headers, .statusText = &status}),
-              "body");
+    EXPECT_EQ(WebRequest(api, kUrl, {.responseHeaders = &headers, .statusText = &status}), "body");
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(headers, c.rawHeaders);
   }
@@ -615,11 +628,17 @@ TEST(WebRequest, BodyBytesAreKeptExactly) {
     Text result;
   } cases[] = {
       {"empty", {}, UINT32_MAX, {}, ""},
-      {"a zero byte ends the text, not the bytes", {{'a', 'b', 0, 'c'}, {'d'}}, UINT32_MAX,
-       {'a', 'b', 0, 'c', 'd'}, "ab"},
+      {"a zero byte ends the text, not the bytes",
+       {{'a', 'b', 0, 'c'}, {'d'}},
+       UINT32_MAX,
+       {'a', 'b', 0, 'c', 'd'},
+       "ab"},
       {"short reads", {Bytes("0123456789")}, 3, Bytes("0123456789"), "0123456789"},
-      {"double-byte text", {Bytes("\xD6"), Bytes("\xD0\xCE\xC4")}, UINT32_MAX,
-       Bytes("\xD6\xD0\xCE\xC4"), "\xD6\xD0\xCE\xC4"},
+      {"double-byte text",
+       {Bytes("\xD6"), Bytes("\xD0\xCE\xC4")},
+       UINT32_MAX,
+       Bytes("\xD6\xD0\xCE\xC4"),
+       "\xD6\xD0\xCE\xC4"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -629,10 +648,10 @@ TEST(WebRequest, BodyBytesAreKeptExactly) {
     api.SetRawHeaders("HTTP/1.1 204 No Content\r\n\r\n");
     Text status, headers;
     ByteSet bytes = Bytes("entry");
-    EXPECT_EQ(WebRequest(api, kUrl,
-                         {.responseHeaders = &headers, .statusText = &status,
-                          .responseBytes = &bytes}),
-              c.result);
+    EXPECT_EQ(
+        WebRequest(api, kUrl,
+                   {.responseHeaders = &headers, .statusText = &status, .responseBytes = &bytes}),
+        c.result);
     EXPECT_EQ(bytes, c.bytes);
     EXPECT_EQ(status, "204 No Content");
     EXPECT_EQ(headers, "HTTP/1.1 204 No Content\r\n\r\n");
@@ -663,24 +682,23 @@ TEST(WebRequest, SetCookieAndLocationLines) {
   } cases[] = {
       {"two cookies", "Set-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\n", "", "a=1; b=2", "/keep"},
       {"no semicolon: the whole value, trimmed", "Set-Cookie:   c=3  \r\n", "", "c=3", "/keep"},
-      {"attributes dropped", "Set-Cookie: sid=x y; HttpOnly; Secure\r\n", "", "sid=x y",
-       "/keep"},
+      {"attributes dropped", "Set-Cookie: sid=x y; HttpOnly; Secure\r\n", "", "sid=x y", "/keep"},
       {"lower-case name not collected", "set-cookie: a=1\r\n", "", "", "/keep"},
       {"no space after the colon not collected", "Set-Cookie:a=1\r\n", "", "", "/keep"},
       {"location in any case", "location: /next\r\n", "", "", "/next"},
       {"the last Location line wins", "Location: /one\r\nLOCATION: /two\r\n", "", "", "/two"},
       {"empty location", "Location: \r\n", "", "", ""},
       {"location needs its space", "Location:/x\r\n", "", "", "/keep"},
-      {"cookies appended to the entry value", "Set-Cookie: b=2\r\n", "a=1", "a=1; b=2",
-       "/keep"},
-      {"entry value ending in a separator", "Set-Cookie: b=2\r\n", "a=1; ", "a=1; b=2",
-       "/keep"},
+      {"cookies appended to the entry value", "Set-Cookie: b=2\r\n", "a=1", "a=1; b=2", "/keep"},
+      {"entry value ending in a separator", "Set-Cookie: b=2\r\n", "a=1; ", "a=1; b=2", "/keep"},
       {"entry value ending in a semicolon", "Set-Cookie: b=2\r\n", "a=1;", "a=1; b=2", "/keep"},
       {"entry value kept without new cookies", "X: y\r\n", "a=1", "a=1", "/keep"},
-      {"double-byte value", "Set-Cookie: n=\xD6\xD0\xCE\xC4; path=/\r\n", "",
-       "n=\xD6\xD0\xCE\xC4", "/keep"},
-      {"repeats and deletions kept without a merge", "Set-Cookie: a=1\r\nSet-Cookie: a=1\r\n"
-       "Set-Cookie: b=deleted\r\n", "", "a=1; a=1; b=deleted", "/keep"},
+      {"double-byte value", "Set-Cookie: n=\xD6\xD0\xCE\xC4; path=/\r\n", "", "n=\xD6\xD0\xCE\xC4",
+       "/keep"},
+      {"repeats and deletions kept without a merge",
+       "Set-Cookie: a=1\r\nSet-Cookie: a=1\r\n"
+       "Set-Cookie: b=deleted\r\n",
+       "", "a=1; a=1; b=deleted", "/keep"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -750,8 +768,7 @@ TEST(WebRequest, AFailureThenASuccessWithTheSameVariables) {
   {
     FakeHttpApi failing;
     failing.FailCall(HttpCall::kSendRequest);
-    EXPECT_EQ(WebRequest(failing, kUrl, {.responseHeaders = &headers, .statusText = &status}),
-              "");
+    EXPECT_EQ(WebRequest(failing, kUrl, {.responseHeaders = &headers, .statusText = &status}), "");
     EXPECT_EQ(headers, "entry");
   }
   FakeHttpApi api;
@@ -770,8 +787,7 @@ TEST(WebRequest, StatusTextPointsNowhereWhenTheCallerGivesNoVariable) {
 TEST(WebRequest, ResponseTextDecoding) {
   const Text utf8Page = "<meta charset='utf-8'>\xE4\xB8\xAD\xE6\x96\x87";  // 中文
   const Text gbkText = "\xD6\xD0\xCE\xC4";
-  const Text farDeclaration =
-      ConcatText({Text(1020, ' '), "<meta charset=utf-8>\xE4\xB8\xAD"});
+  const Text farDeclaration = ConcatText({Text(1020, ' '), "<meta charset=utf-8>\xE4\xB8\xAD"});
   const struct {
     const char* name;
     Text body;
@@ -780,10 +796,11 @@ TEST(WebRequest, ResponseTextDecoding) {
   } cases[] = {
       {"utf-8 declared", utf8Page, "", ConcatText({"<meta charset='utf-8'>", gbkText})},
       {"gb2312 declared: not converted",
-       ConcatText({"<meta http-equiv='Content-Type' content='text/html; charset=gb2312'>",
-                   gbkText}),
-       "", ConcatText({"<meta http-equiv='Content-Type' content='text/html; charset=gb2312'>",
-                       gbkText})},
+       ConcatText(
+           {"<meta http-equiv='Content-Type' content='text/html; charset=gb2312'>", gbkText}),
+       "",
+       ConcatText(
+           {"<meta http-equiv='Content-Type' content='text/html; charset=gb2312'>", gbkText})},
       {"GBK in capitals goes through the converter with the same text",
        ConcatText({"<META CHARSET=GBK>", gbkText}), "",
        ConcatText({"<META CHARSET=GBK>", gbkText})},
@@ -798,17 +815,17 @@ TEST(WebRequest, ResponseTextDecoding) {
       {"leftmost declaration decides",
        ConcatText({"<meta charset=gbk><meta charset=utf-8>", gbkText}), "",
        ConcatText({"<meta charset=gbk><meta charset=utf-8>", gbkText})},
-      {"big5", "<meta charset=big5>\xA4\xA4\xA4\xE5", "", ConcatText({"<meta charset=big5>",
-                                                                       gbkText})},
+      {"big5", "<meta charset=big5>\xA4\xA4\xA4\xE5", "",
+       ConcatText({"<meta charset=big5>", gbkText})},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeHttpApi api;
     api.bodyChunks = {Bytes(c.body)};
-    api.SetRawHeaders(c.contentType.empty()
-                          ? Text("HTTP/1.1 200 OK\r\n\r\n")
-                          : ConcatText({"HTTP/1.1 200 OK\r\nContent-Type: ", c.contentType,
-                                        "\r\n\r\n"}));
+    api.SetRawHeaders(
+        c.contentType.empty()
+            ? Text("HTTP/1.1 200 OK\r\n\r\n")
+            : ConcatText({"HTTP/1.1 200 OK\r\nContent-Type: ", c.contentType, "\r\n\r\n"}));
     ByteSet bytes;
     EXPECT_EQ(WebRequest(api, kUrl, {.responseBytes = &bytes}), c.result);
     EXPECT_EQ(bytes, Bytes(c.body));
@@ -837,15 +854,14 @@ TEST(WebRequest, CallsFromSeveralThreadsAtOnceShareNothing) {
     threads.emplace_back([t, &failures] {
       for (int i = 0; i < kCallsPerThread; ++i) {
         FakeHttpApi api;
-        const Text page = ConcatText({"<meta charset=utf-8>page ", std::to_string(t), "/",
-                                      std::to_string(i)});
+        const Text page =
+            ConcatText({"<meta charset=utf-8>page ", std::to_string(t), "/", std::to_string(i)});
         api.bodyChunks = {Bytes(page)};
-        api.SetRawHeaders(ConcatText({"HTTP/1.1 200 OK\r\nSet-Cookie: t=", std::to_string(t),
-                                      "\r\n\r\n"}));
+        api.SetRawHeaders(
+            ConcatText({"HTTP/1.1 200 OK\r\nSet-Cookie: t=", std::to_string(t), "\r\n\r\n"}));
         Text send = ConcatText({"i=", std::to_string(i)});
         Text returned;
-        if (WebRequest(api, kUrl, {.sendCookies = &send, .returnedCookies = &returned}) !=
-                page ||
+        if (WebRequest(api, kUrl, {.sendCookies = &send, .returnedCookies = &returned}) != page ||
             returned != ConcatText({"t=", std::to_string(t), "; i=", std::to_string(i)}) ||
             api.OpenHandleCount() != 0) {
           ++failures[t];
