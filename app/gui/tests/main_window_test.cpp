@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWebEngineView>
 #include <QtTest>
+#include <cstdio>
 #include <functional>
 
 #include "app/batch_query.h"
@@ -36,6 +37,13 @@ void WhenModalOpens(std::function<void(QWidget*)> action) {
     action(modal);
   });
   timer->start();
+}
+
+// Types a path into the dialog's file name box, as a user would before pressing OK.
+void TypeFileName(QFileDialog* dialog, const QString& path) {
+  auto* nameEdit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  QVERIFY(nameEdit);
+  nameEdit->setText(path);
 }
 
 QString CellText(const MainWindow& window, int row, int column) {
@@ -198,8 +206,8 @@ void MainWindowTest::importThroughTheFileDialog() {
   WhenModalOpens([&](QWidget* dialog) {
     shown = qobject_cast<QFileDialog*>(dialog);
     QVERIFY(shown);
-    shown->selectFile(path);
-    shown->accept();
+    TypeFileName(shown, path);
+    static_cast<QDialog*>(shown)->accept();  // checks the file as the OK button does
   });
   QTest::mouseClick(importButton, Qt::LeftButton);
   QCOMPARE(shown, m_window->fileDialog());
@@ -332,9 +340,8 @@ void MainWindowTest::closingDuringAQueryEndsIt() {
 }
 
 void MainWindowTest::deletingDuringAQueryEndsIt() {
-  QPointer<MainWindow> window = m_window.release();
-  window->setAttribute(Qt::WA_DeleteOnClose);
   AddRows({"A1", "B2"});
+  QPointer<MainWindow> window = m_window.release();
   QPushButton* query = window->findChild<QPushButton*>(QStringLiteral("按钮2"));
   const std::size_t before = m_server->Targets().size();
   // Deleted for good inside the first request: nothing may touch its list afterwards.
@@ -345,6 +352,13 @@ void MainWindowTest::deletingDuringAQueryEndsIt() {
 }
 
 int main(int argc, char* argv[]) {
+  // The X variant needs a display; plain ctest without one skips it (scripts/test brings a
+  // virtual X server).
+  if (qEnvironmentVariable("QT_QPA_PLATFORM") == QStringLiteral("xcb") &&
+      qEnvironmentVariableIsEmpty("DISPLAY")) {
+    std::puts("no X display: skipped");
+    return 77;
+  }
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication application(argc, argv);
   MainWindowTest test;
