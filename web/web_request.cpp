@@ -289,8 +289,8 @@ Text WebRequest(HttpApi& api, std::string_view url, const WebRequestOptions& opt
     body.resize(oldSize + std::min(read, available));
   }
 
-  // The raw headers are fetched only now, after the body, as the status line of the final
-  // response is what the caller is told.
+  // The raw header block, asked for once to learn its size and once to fetch it. Without it
+  // nothing of the response reaches the caller.
   std::uint32_t headerBytes = 0;
   std::uint32_t index = 0;
   api.QueryHeaders(handles.request, kQueryRawHeadersCrlf, nullptr, nullptr, &headerBytes, &index);
@@ -336,8 +336,13 @@ Text WebRequest(HttpApi& api, std::string_view url, const WebRequestOptions& opt
     }
     if (options.returnedCookies != nullptr) *options.returnedCookies = returnedCookies;
 
-    result = DecodeResponseText(regex, body);
-    if (options.responseBytes != nullptr) *options.responseBytes = std::move(body);
+    // The caller sees the body bytes before the decoding lets window messages through.
+    if (options.responseBytes != nullptr) {
+      *options.responseBytes = std::move(body);
+      result = DecodeResponseText(regex, *options.responseBytes);
+    } else {
+      result = DecodeResponseText(regex, body);
+    }
   }
 
   ProcessPendingMessages();
