@@ -762,6 +762,33 @@ TEST(WebRequest, PendingMessagesOnlyAtTheNamedPoints) {
   EXPECT_EQ(pump.count(), 4 + 1 + 1);
 }
 
+// A pump that, the first time it runs, makes a whole request of its own, as an event handler
+// of the window may do while a batch query waits in WebRequest.
+thread_local Text t_nestedResult;
+thread_local bool t_nestedDone = false;
+void NestingPump() {
+  if (t_nestedDone) return;
+  t_nestedDone = true;
+  FakeHttpApi inner;
+  inner.bodyChunks = {Bytes("inner page")};
+  t_nestedResult = WebRequest(inner, "http://inner.example/");
+}
+
+TEST(WebRequest, AnotherRequestMayRunInsideThePump) {
+  t_nestedDone = false;
+  t_nestedResult.clear();
+  SetMessagePump(&NestingPump);
+  FakeHttpApi outer;
+  outer.bodyChunks = {Bytes("outer page")};
+  Text status;
+  const Text result = WebRequest(outer, kUrl, {.statusText = &status});
+  SetMessagePump(nullptr);
+  EXPECT_EQ(result, "outer page");
+  EXPECT_EQ(status, "200 OK");
+  EXPECT_EQ(t_nestedResult, "inner page");
+  ExpectAllClosedInOrder(outer);
+}
+
 TEST(WebRequest, AFailureThenASuccessWithTheSameVariables) {
   Text status;
   Text headers = "entry";
