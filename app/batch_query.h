@@ -32,8 +32,9 @@ struct LatestEvent {
 LatestEvent ScrapeLatestEvent(std::string_view page);
 
 // One row's work: a GET of QueryAddress(prefix, number) with the request routine's defaults,
-// then ScrapeLatestEvent of the page. A failed request gives the empty page's cells; its
-// numbered message goes to *statusText when given (empty when the request succeeded).
+// then ScrapeLatestEvent of the page. A failed request gives the empty page's cells. When
+// given, *statusText receives the response's status ("200 OK", "404 Not Found") or, for a
+// failed request, the request routine's numbered message.
 // timeoutSeconds 0 keeps the routine's own timeouts.
 LatestEvent QueryWaybill(std::string_view prefix, std::string_view number,
                          Text* statusText = nullptr, int timeoutSeconds = 0);

@@ -12,6 +12,7 @@ namespace korvanel::cli {
 namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+constexpr int kLongestRule = 40;
 
 std::array<std::string_view, 3> Cells(const Record& record) {
   return {record.number, record.time, record.event};
@@ -92,7 +93,10 @@ class TableWriter : public RecordWriter {
       }
     }
     Line({Text(kNumberTitle), Text(kTimeTitle), Text(kEventTitle)}, widths);
-    Line({Text(widths[0], '-'), Text(widths[1], '-'), Text(widths[2], '-')}, widths);
+    // The last column is not padded, so its rule need not run the width of its longest
+    // cell, which would wrap on a narrow terminal.
+    const int lastRule = std::min(widths[2], std::max(DisplayWidth(kEventTitle), kLongestRule));
+    Line({Text(widths[0], '-'), Text(widths[1], '-'), Text(lastRule, '-')}, widths);
     for (const auto& row : m_rows) Line(row, widths);
     m_rows.clear();
     return true;

@@ -68,7 +68,7 @@ int main(int argc, char* argv[]) {
     detail->move(window.frameGeometry().right() + 16, window.frameGeometry().top() + 27);
     bool loaded = false;
     QObject::connect(detail->webView(), &QWebEngineView::loadFinished, [&] { loaded = true; });
-    QTest::qWaitFor([&] { return loaded; }, 20000);
+    if (!QTest::qWaitFor([&] { return loaded; }, 20000)) std::fputs("page not loaded\n", stderr);
     QTest::qWait(1500);  // let the page paint
     saved = QGuiApplication::primaryScreen()->grabWindow(0).save(parser.value("out"));
     detail->close();
