@@ -10,26 +10,28 @@
 
 namespace korvanel {
 
+// Every member has a default initializer, so designated initializers that name only a few
+// members, as callers write them, compile without missing-initializer warnings.
 struct WebRequestOptions {  // members in the order of the routine's parameters 2..21
   int method = 0;           // 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE, 7 CONNECT
-  Text postText;
+  Text postText{};
   Text* sendCookies = nullptr;      // in-out
   Text* returnedCookies = nullptr;  // in-out
-  Text extraHeaders;
+  Text extraHeaders{};
   Text* responseHeaders = nullptr;  // out
   bool noRedirect = false;
-  Text userName;
-  Text password;
-  Text proxy;
-  Text proxyUserName;
-  Text proxyPassword;
+  Text userName{};
+  Text password{};
+  Text proxy{};
+  Text proxyUserName{};
+  Text proxyPassword{};
   int timeoutSeconds = 0;            // 0 or less: 30 seconds
   Text* redirectLocation = nullptr;  // out
   Text* statusText = nullptr;        // out
   ByteSet* responseBytes = nullptr;  // out
   bool mergeCookies = true;
   bool addDefaultHeaders = true;
-  ByteSet postBytes;
+  ByteSet postBytes{};
   bool normalizeHeaderCase = true;
 };
 

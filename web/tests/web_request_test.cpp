@@ -10,11 +10,6 @@
 #include "web/request_headers.h"
 #include "web/tests/fake_http_api.h"
 
-// GCC warns about every member that a designated initializer leaves to its default when
-// the member has no default member initializer of its own (the Text and ByteSet members of
-// WebRequestOptions), although those members are value-initialised as intended.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 namespace korvanel {
 namespace {
 
