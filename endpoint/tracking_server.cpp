@@ -9,8 +9,14 @@
 #include <stdexcept>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include "endpoint/gbk.h"
 #include "endpoint/tracking_page.h"
@@ -32,8 +38,42 @@ constexpr std::string_view kUriTooLong = "\xC7\xEB\xC7\xF3\xB5\xD8\xD6\xB7\xB9\x
 constexpr std::string_view kInternalError =
     "\xB7\xFE\xCE\xF1\xC6\xF7\xC4\xDA\xB2\xBF\xB4\xED\xCE\xF3";
 
+int LocalPort(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET)
+    return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+  if (address.ss_family == AF_INET6)
+    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+  return -1;
+}
+
+// Shuts the reading side of every connected socket of this process whose local port is
+// port: the connections the server accepted. The library does not hand out their sockets,
+// so they are found among the process's open descriptors.
+void EndConnectionReading(int port) {
+  DIR* fds = opendir("/proc/self/fd");
+  if (!fds) return;
+  while (dirent* entry = readdir(fds)) {
+    char* end = nullptr;
+    long fd = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || fd == dirfd(fds)) continue;
+    struct stat info;
+    if (fstat(static_cast<int>(fd), &info) != 0 || !S_ISSOCK(info.st_mode)) continue;
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
+        LocalPort(local) != port)
+      continue;
+    sockaddr_storage peer{};
+    length = sizeof peer;
+    if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+      continue;  // the listening socket
+    shutdown(static_cast<int>(fd), SHUT_RD);
+  }
+  closedir(fds);
+}
+
 Answer ErrorAnswer(int status, std::string_view message) {
-  return {status, RenderErrorPage(status, message), false};
+  return {status, RenderErrorPage(status, message)};
 }
 
 std::string_view MessageFor(int status) {
@@ -68,6 +108,7 @@ struct TrackingServer::Http {
   std::atomic<bool> runStarted{false};
   std::atomic<bool> runFinished{false};
   bool bound = false;
+  int port = 0;
 };
 
 class TrackingServer::ReaderLease {
@@ -92,7 +133,7 @@ TrackingServer::TrackingServer(ServerOptions options)
   const int threads = options_.threads > 0 ? options_.threads : 1;
   server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   server.set_keep_alive_max_count(100000);
-  server.set_keep_alive_timeout(5);
+  server.set_keep_alive_timeout(options_.keepAliveSeconds);
   server.set_read_timeout(10);
   server.set_write_timeout(10);
   server.set_payload_max_length(64 * 1024);
@@ -104,19 +145,26 @@ TrackingServer::TrackingServer(ServerOptions options)
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
 
-  // Every request is answered here, before the library's own routing: the endpoint has one
-  // path, and its answers for other paths and methods are its own pages.
+  // Requests without a body are answered here, before the library's own routing: the
+  // endpoint has one path, and its answers for other paths and methods are its own pages.
+  // A request with a body goes on to the handlers below, after the library has read the
+  // body, so the connection stays in step for the client's next request.
   server.set_pre_routing_handler(
       [this](const httplib::Request& request, httplib::Response& response) {
-        Answer answer = Respond(request.method, request.target);
-        if (options_.latencyMs > 0)
-          std::this_thread::sleep_for(std::chrono::milliseconds(options_.latencyMs));
-        response.status = answer.status;
-        if (answer.status == 405) response.set_header("Allow", "GET, HEAD");
-        if (answer.closeConnection) response.set_header("Connection", "close");
-        response.set_content(std::move(answer.body), kPageContentType);
+        if (request.has_header("Content-Length") || request.has_header("Transfer-Encoding")) {
+          if (request.method != "GET" && request.method != "HEAD")
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
+        WriteAnswer(request, response);
         return httplib::Server::HandlerResponse::Handled;
       });
+  auto answerWithBody = [this](const httplib::Request& request, httplib::Response& response) {
+    WriteAnswer(request, response);
+  };
+  server.Post(".*", answerWithBody);
+  server.Put(".*", answerWithBody);
+  server.Patch(".*", answerWithBody);
+  server.Delete(".*", answerWithBody);
   // Requests the library rejects itself (a malformed request line, a target too long) get
   // a short page too; answers that already have one keep it.
   server.set_error_handler(httplib::Server::HandlerWithResponse(
@@ -152,6 +200,7 @@ int TrackingServer::Bind() {
                              std::to_string(options_.port) + ": " + reason);
   }
   http_->bound = true;
+  http_->port = port;
   return port;
 }
 
@@ -171,6 +220,15 @@ void TrackingServer::Stop() {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   http_->server.stop();
+  if (!http_->runStarted) return;
+  // Run ends only when every connection has: an idle keep-alive client would hold it for
+  // the whole keep-alive timeout. Ending the reading side of each connection lets the answer
+  // being written go out and then closes the connection. Repeated, for a connection accepted
+  // just as the listening socket closed.
+  for (int i = 0; i < 100 && !http_->runFinished; ++i) {
+    EndConnectionReading(http_->port);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 std::unique_ptr<EventReader> TrackingServer::TakeReader() {
@@ -191,18 +249,22 @@ void TrackingServer::ReturnReader(std::unique_ptr<EventReader> reader) {
   idleReaders_.push_back(std::move(reader));
 }
 
+void TrackingServer::WriteAnswer(const httplib::Request& request, httplib::Response& response) {
+  Answer answer = Respond(request.method, request.target);
+  if (options_.latencyMs > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(options_.latencyMs));
+  response.status = answer.status;
+  if (answer.status == 405) response.set_header("Allow", "GET, HEAD");
+  response.set_content(std::move(answer.body), kPageContentType);
+}
+
 Answer TrackingServer::Respond(std::string_view method, std::string_view target) {
   size_t question = target.find('?');
   std::string path = PercentDecode(target.substr(0, question));
   std::string_view query =
       question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
   if (path != kTrackingPath) return ErrorAnswer(404, kPageNotFound);
-  if (method != "GET" && method != "HEAD") {
-    // Any body such a request carries is left unread, so the connection cannot go on.
-    Answer answer = ErrorAnswer(405, kMethodNotAllowed);
-    answer.closeConnection = true;
-    return answer;
-  }
+  if (method != "GET" && method != "HEAD") return ErrorAnswer(405, kMethodNotAllowed);
   TrackingQuery parsed = ParseTrackingQuery(query);
   if (!parsed.valid) return ErrorAnswer(400, parsed.problem);
 
@@ -217,12 +279,12 @@ Answer TrackingServer::Respond(std::string_view method, std::string_view target)
       events.reserve(stored.size());
       for (const StoredEvent& event : stored) texts.push_back(Utf8ToGbkLossy(event.text));
       for (size_t i = 0; i < stored.size(); ++i) events.push_back({stored[i].time, texts[i]});
-      return {200, RenderTrackingPage(form.gbk, events), false};
+      return {200, RenderTrackingPage(form.gbk, events)};
     }
   } catch (const StoreError&) {
     return ErrorAnswer(500, kInternalError);
   }
-  return {200, RenderNoTrackingPage(parsed.forms.empty() ? "" : parsed.forms.front().gbk), false};
+  return {200, RenderNoTrackingPage(parsed.forms.empty() ? "" : parsed.forms.front().gbk)};
 }
 
 }  // namespace korvanel::endpoint

@@ -10,6 +10,11 @@
 
 #include "endpoint/event_store.h"
 
+namespace httplib {
+struct Request;
+struct Response;
+}  // namespace httplib
+
 namespace korvanel::endpoint {
 
 inline constexpr std::string_view kTrackingPath = "/korvanelapi.php";
@@ -21,13 +26,13 @@ struct ServerOptions {
   int port = 8580;                 // 0: any free port; Bind tells which
   int latencyMs = 0;               // added before every answer
   int threads = 32;                // each keep-alive connection holds one while it is open
+  int keepAliveSeconds = 5;        // how long an idle connection is kept open
 };
 
 // An answer, independent of the HTTP library.
 struct Answer {
   int status = 200;
   std::string body;  // a complete HTML page in code page 936
-  bool closeConnection = false;
 };
 
 class TrackingServer {
@@ -50,6 +55,7 @@ class TrackingServer {
 
  private:
   class ReaderLease;
+  void WriteAnswer(const httplib::Request& request, httplib::Response& response);
   std::unique_ptr<EventReader> TakeReader();
   void ReturnReader(std::unique_ptr<EventReader> reader);
 

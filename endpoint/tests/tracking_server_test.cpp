@@ -45,7 +45,8 @@ class RunningServer {
   std::thread thread_;
 };
 
-// Sends bytes exactly as given and returns everything the server answers before it closes.
+// Sends bytes exactly as given and returns the first answer: its head and as much body as
+// its Content-Length says, or everything until the server closes.
 std::string SendRaw(int port, const std::string& request) {
   int s = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
@@ -64,8 +65,14 @@ std::string SendRaw(int port, const std::string& request) {
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     char buffer[4096];
     ssize_t n;
-    while ((n = recv(s, buffer, sizeof buffer, 0)) > 0)
+    while ((n = recv(s, buffer, sizeof buffer, 0)) > 0) {
       answer.append(buffer, static_cast<size_t>(n));
+      size_t headEnd = answer.find("\r\n\r\n");
+      size_t length = answer.find("Content-Length: ");
+      if (headEnd != std::string::npos && length != std::string::npos && length < headEnd &&
+          answer.size() >= headEnd + 4 + std::stoul(answer.substr(length + 16)))
+        break;
+    }
   }
   close(s);
   return answer;
@@ -229,6 +236,16 @@ TEST_F(TrackingServerTest, RefusesMethodsOtherThanGetAndHead) {
   ASSERT_TRUE(post);
   EXPECT_EQ(post->status, 405);
   EXPECT_EQ(post->get_header_value("Allow"), "GET, HEAD");
+  // The body is read, so the connection is in step for the next request on it.
+  client_->set_keep_alive(true);
+  auto postWithBody =
+      client_->Post(Target("SF1000000001").c_str(), std::string(5000, 'b'), "text/plain");
+  ASSERT_TRUE(postWithBody);
+  EXPECT_EQ(postWithBody->status, 405);
+  auto getAfter = Get(Target("SF1000000001"));
+  ASSERT_TRUE(getAfter);
+  EXPECT_EQ(getAfter->status, 200);
+  client_->set_keep_alive(false);
   auto del = client_->Delete(Target("SF1000000001").c_str());
   ASSERT_TRUE(del);
   EXPECT_EQ(del->status, 405);
@@ -298,6 +315,42 @@ TEST(TrackingServer, DelaysAnswersAndServesClientsInParallel) {
     EXPECT_EQ(status, 200);
     EXPECT_GE(ms, kLatencyMs);
   }
+}
+
+TEST(TrackingServer, StopEndsIdleKeepAliveConnections) {
+  TempDir dir;
+  const std::string db = dir.File("demo.db");
+  EventStore(db).AddEvents(DemoEvents());
+  ServerOptions options{db, "127.0.0.1", 0, 0, 4};
+  options.keepAliveSeconds = 120;
+  TrackingServer server(options);
+  const int port = server.Bind();
+  std::thread serving([&] { server.Run(); });
+
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string request = "GET " + Target("SF1000000001") + " HTTP/1.1\r\nHost: x\r\n\r\n";
+  ASSERT_EQ(send(s, request.data(), request.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(request.size()));
+  std::string answer;
+  char buffer[4096];
+  while (answer.find("</html>") == std::string::npos) {
+    ssize_t n = recv(s, buffer, sizeof buffer, 0);
+    ASSERT_GT(n, 0);
+    answer.append(buffer, static_cast<size_t>(n));
+  }
+
+  // The connection is idle and kept alive; stopping must not wait out its two minutes.
+  auto start = std::chrono::steady_clock::now();
+  server.Stop();
+  serving.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  EXPECT_EQ(recv(s, buffer, sizeof buffer, 0), 0);  // closed by the server
+  close(s);
 }
 
 TEST(TrackingServer, StopsBeforeAndWithoutRunning) {
