@@ -6,11 +6,12 @@
 
 #include <atomic>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <ostream>
-#include <sstream>
 #include <thread>
 
 #include "endpoint/csv_import.h"
@@ -207,19 +208,20 @@ int Import(const ParsedArgs& parsed, std::ostream& out, std::ostream& err) {
   std::string db = RequireDb(parsed);
   InputEncoding encoding = EncodingOption(parsed);
   const std::string& path = parsed.positional.front();
+  std::error_code ignored;
   std::ifstream file(path, std::ios::binary);
-  std::stringstream content;
-  if (!file || !(content << file.rdbuf())) {
-    // An empty file makes the read report failure too; only a file that will not open is
-    // an error here.
-    if (!file.is_open()) {
-      err << "tracking-endpoint: cannot read " << path << "\n";
-      return kExitFailure;
-    }
+  if (!std::filesystem::is_regular_file(path, ignored) || !file) {
+    err << "tracking-endpoint: cannot read " << path << "\n";
+    return kExitFailure;
+  }
+  std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (file.bad()) {
+    err << "tracking-endpoint: cannot read " << path << "\n";
+    return kExitFailure;
   }
   std::vector<TrackingEvent> events;
   try {
-    events = ParseEventsCsv(content.str(), encoding);
+    events = ParseEventsCsv(content, encoding);
   } catch (const ImportError& e) {
     err << "tracking-endpoint: " << path << ": " << e.what() << "; nothing was imported\n";
     return kExitFailure;

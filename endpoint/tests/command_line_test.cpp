@@ -220,6 +220,9 @@ TEST(CommandLine, ImportIsAllOrNothing) {
   Outcome missing = RunTool(dir, {"import", "--db", db, dir.File("none.csv")});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("cannot read"), std::string::npos);
+  Outcome folder = RunTool(dir, {"import", "--db", db, dir.path()});
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_NE(folder.err.find("cannot read"), std::string::npos);
   Outcome empty = RunTool(dir, {"import", "--db", db, dir.Write("empty.csv", "")});
   EXPECT_EQ(empty.status, 1);
   EXPECT_NE(empty.err.find("no events"), std::string::npos);
