@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTableView>
+#include <QTimer>
+#include <utility>
 
 #include "app/batch_query.h"
 #include "app/gui/qt_text.h"
@@ -112,8 +114,16 @@ MainWindow::MainWindow(Text prefix, QWidget* parent)
   colours.setColor(QPalette::Text, Qt::black);
   m_list->setPalette(colours);
   m_list->viewport()->installEventFilter(this);
-  connect(m_model, &ReportModel::ensureVisibleRequested, m_list, [this](int row) {
-    m_list->scrollTo(m_model->index(row, 0), QAbstractItemView::EnsureVisible);
+  // A pass asks for every row in turn; scrolling once per turn of the event loop, to the
+  // row asked for last, looks the same and keeps a pass over a long list quick.
+  connect(m_model, &ReportModel::ensureVisibleRequested, this, [this](int row) {
+    const bool scheduled = m_rowToShow >= 0;
+    m_rowToShow = row;
+    if (scheduled) return;
+    QTimer::singleShot(0, this, [this] {
+      const int rowToShow = std::exchange(m_rowToShow, -1);
+      m_list->scrollTo(m_model->index(rowToShow, 0), QAbstractItemView::EnsureVisible);
+    });
   });
 
   m_fileDialog = std::make_unique<OpenFileDialog>(this);

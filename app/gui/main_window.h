@@ -80,6 +80,8 @@ class MainWindow : public QWidget {
   std::unique_ptr<LineEditBox> m_pathBox;
   std::unique_ptr<TableHitTester> m_hitTester;
   std::unique_ptr<DetailWindowLauncher> m_launcher;
+  // The row the list scrolls to at the next turn of the event loop; -1 for none.
+  int m_rowToShow = -1;
   // Set once the window is closed: a batch query running in a nested event loop stops.
   bool m_closed = false;
 };

@@ -232,10 +232,17 @@ void MainWindowTest::importThroughTheFileDialog() {
 }
 
 void MainWindowTest::queryFillsTheRows() {
-  AddRows({"A1", "B2", "C3", "D4"});
+  // More rows than the list shows: the pass scrolls down to each row it writes.
+  QStringList numbers = {"A1", "B2", "C3", "D4"};
+  for (int i = 0; i < 40; ++i) numbers << QStringLiteral("N%1").arg(i);
+  AddRows(numbers);
   const std::size_t before = m_server->Targets().size();
   QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("按钮2")), Qt::LeftButton);
-  QCOMPARE(m_server->Targets().size(), before + 4);
+  QCOMPARE(m_server->Targets().size(), before + numbers.size());
+  QTRY_VERIFY(m_window->list()->viewport()->rect().contains(
+      m_window->list()->visualRect(m_window->model()->index(43, 0))));
+  QVERIFY(!m_window->list()->viewport()->rect().contains(
+      m_window->list()->visualRect(m_window->model()->index(0, 0))));
   const QString newest = QStringLiteral("2024-05-03  10:20:00");
   const QString signedText = QStringLiteral("快件已签收");
   QCOMPARE(CellText(*m_window, 0, 1), newest);
