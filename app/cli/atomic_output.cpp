@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -34,18 +35,34 @@ mode_t NewFileMode() {
 
 }  // namespace
 
-AtomicOutputFile::AtomicOutputFile(std::string path, std::string temporaryPath, int fd)
-    : m_path(std::move(path)), m_temporaryPath(std::move(temporaryPath)), m_fd(fd) {}
+AtomicOutputFile::AtomicOutputFile(std::string path, std::string writePath, int fd, bool direct)
+    : m_path(std::move(path)), m_writePath(std::move(writePath)), m_fd(fd), m_direct(direct) {}
 
 std::unique_ptr<AtomicOutputFile> AtomicOutputFile::Create(const std::string& path,
                                                            std::string* error) {
+  std::string target = path;
   struct stat existing {};
-  if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
-    if (error) *error = std::strerror(EISDIR);
-    return nullptr;
+  if (stat(path.c_str(), &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) {
+      if (error) *error = std::strerror(EISDIR);
+      return nullptr;
+    }
+    if (!S_ISREG(existing.st_mode)) {
+      const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+      if (fd < 0) {
+        if (error) *error = SystemError();
+        return nullptr;
+      }
+      return std::unique_ptr<AtomicOutputFile>(new AtomicOutputFile(path, path, fd, true));
+    }
+    // Through a symbolic link to the file it names, which is the one to replace.
+    if (char* resolved = realpath(path.c_str(), nullptr)) {
+      target = resolved;
+      std::free(resolved);
+    }
   }
   // A hidden name beside the target, so a half-written file never carries the target's name.
-  std::string pattern = DirectoryOf(path) + "/." + BaseNameOf(path) + ".XXXXXX";
+  std::string pattern = DirectoryOf(target) + "/." + BaseNameOf(target) + ".XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   const int fd = mkostemp(buffer.data(), O_CLOEXEC);
@@ -54,12 +71,12 @@ std::unique_ptr<AtomicOutputFile> AtomicOutputFile::Create(const std::string& pa
     return nullptr;
   }
   return std::unique_ptr<AtomicOutputFile>(
-      new AtomicOutputFile(path, std::string(buffer.data()), fd));
+      new AtomicOutputFile(target, std::string(buffer.data()), fd, false));
 }
 
 AtomicOutputFile::~AtomicOutputFile() {
   if (m_fd >= 0) close(m_fd);
-  if (!m_committed) unlink(m_temporaryPath.c_str());
+  if (!m_committed && !m_direct) unlink(m_writePath.c_str());
 }
 
 bool AtomicOutputFile::Write(std::string_view bytes, std::string* error) {
@@ -81,8 +98,15 @@ void AtomicOutputFile::CloseDescriptor() {
 }
 
 bool AtomicOutputFile::Commit(std::string* error) {
+  if (m_direct) {
+    const bool ok = m_fd < 0 || close(m_fd) == 0;
+    m_fd = -1;
+    if (!ok && error) *error = SystemError();
+    m_committed = ok;
+    return ok;
+  }
   int fd = m_fd;
-  if (fd < 0) fd = open(m_temporaryPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) fd = open(m_writePath.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0 || fsync(fd) != 0) {
     if (error) *error = SystemError();
     if (fd >= 0 && fd != m_fd) close(fd);
@@ -94,7 +118,7 @@ bool AtomicOutputFile::Commit(std::string* error) {
   bool ok = fchmod(fd, mode) == 0;
   if (close(fd) != 0) ok = false;
   m_fd = -1;
-  if (!ok || rename(m_temporaryPath.c_str(), m_path.c_str()) != 0) {
+  if (!ok || rename(m_writePath.c_str(), m_path.c_str()) != 0) {
     if (error) *error = SystemError();
     return false;
   }

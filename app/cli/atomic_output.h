@@ -2,6 +2,10 @@
 // target's own directory (so the final rename never crosses file systems), which replaces
 // the target only on Commit(). Destroyed without Commit(), it removes the temporary file
 // and leaves any earlier file at the target untouched.
+//
+// A target that exists and is no regular file (/dev/null, a pipe, a terminal) cannot be
+// replaced by a rename and is written directly instead. A symbolic link is followed, so the
+// file it points to is the one replaced.
 #pragma once
 
 #include <memory>
@@ -12,29 +16,32 @@ namespace korvanel::cli {
 
 class AtomicOutputFile {
  public:
-  // Nullptr with *error set (the reason, as the system gives it) when no temporary file can
-  // be made beside path.
+  // Nullptr with *error set (the reason, as the system gives it) when the output cannot be
+  // started: no temporary file can be made beside path, or the target cannot be opened.
   static std::unique_ptr<AtomicOutputFile> Create(const std::string& path, std::string* error);
   ~AtomicOutputFile();
   AtomicOutputFile(const AtomicOutputFile&) = delete;
   AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
 
-  const std::string& path() const { return m_path; }
-  const std::string& temporaryPath() const { return m_temporaryPath; }
+  // The temporary file, to remove should the program be ended abruptly; empty when the
+  // target is written directly.
+  std::string temporaryPath() const { return m_direct ? std::string() : m_writePath; }
+  // The file the bytes go to, for a writer that opens it by name (the workbook library).
+  const std::string& writePath() const { return m_writePath; }
 
   bool Write(std::string_view bytes, std::string* error);
-  // Closes the descriptor without committing, for a writer that opens the temporary file
-  // by its path (the workbook library does).
+  // Closes the descriptor without committing, for a writer that opens writePath() itself.
   void CloseDescriptor();
   // Flushes to disk, gives the file the permissions a new file would have (or those of the
   // file it replaces) and renames it over the target.
   bool Commit(std::string* error);
 
  private:
-  AtomicOutputFile(std::string path, std::string temporaryPath, int fd);
+  AtomicOutputFile(std::string path, std::string writePath, int fd, bool direct);
   std::string m_path;
-  std::string m_temporaryPath;
+  std::string m_writePath;
   int m_fd;
+  bool m_direct;
   bool m_committed = false;
 };
 

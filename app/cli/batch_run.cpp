@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -80,9 +81,25 @@ void WriteLine(int fd, std::string line) {
   }
 }
 
+// A number as a message shows it: a control character in it (a lone CR is allowed in a
+// number) would move the cursor, so it is shown as an escape.
+std::string Shown(std::string_view text) {
+  std::string shown;
+  for (char c : GbkToUtf8(text)) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(c));
+      shown += escape;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 std::string FailureLine(std::size_t row, const Record& record) {
   std::string line = std::string(kProgramPrefix) + "row " + std::to_string(row + 1) + ", number '" +
-                     GbkToUtf8(record.number) + "': ";
+                     Shown(record.number) + "': ";
   if (!record.error.empty()) {
     line += GbkToUtf8(record.error);
   } else if (!record.status.empty()) {
@@ -146,6 +163,8 @@ int RunBatch(const CliOptions& options, const BatchEnvironment& environment) {
                    std::make_move_iterator(listed.end()));
   }
 
+  if (environment.inputsRead) environment.inputsRead();
+
   const OutputFormat format = ResolveFormat(options, environment.outputIsTerminal);
   const bool toFile = !options.outputPath.empty() && options.outputPath != "-";
   std::unique_ptr<Output> output;
@@ -157,7 +176,9 @@ int RunBatch(const CliOptions& options, const BatchEnvironment& environment) {
                 std::string(kProgramPrefix) + "cannot write " + options.outputPath + ": " + reason);
       return kExitUsage;
     }
-    if (environment.temporaryFile) environment.temporaryFile(file->temporaryPath().c_str());
+    if (environment.temporaryFile && !file->temporaryPath().empty()) {
+      environment.temporaryFile(file->temporaryPath().c_str());
+    }
     output = std::make_unique<Output>(std::move(file));
   } else {
     output = std::make_unique<Output>(environment.outputFd);
@@ -174,16 +195,20 @@ int RunBatch(const CliOptions& options, const BatchEnvironment& environment) {
   std::unique_ptr<RecordWriter> writer;
   if (format == OutputFormat::kXlsx) {
     output->file()->CloseDescriptor();
-    writer = MakeXlsxWriter(output->file()->temporaryPath());
+    writer = MakeXlsxWriter(output->file()->writePath());
   } else {
     writer = MakeTextWriter(format, options.encoding, options.byteOrderMark, &pending);
   }
 
   std::string outputError;
   std::atomic<bool> outputFailed{false};  // read by the workers, who must stop starting rows
+  std::unique_ptr<ProgressDisplay> progress;
   auto flush = [&] {
     if (pending.empty() || !outputError.empty()) return outputError.empty();
-    const bool ok = output->Write(pending, &outputError);
+    // Records for a terminal share it with the progress line, which must make way for them.
+    const bool ok = !toFile && environment.outputIsTerminal && progress
+                        ? progress->WriteAbove(environment.outputFd, pending, &outputError)
+                        : output->Write(pending, &outputError);
     pending.clear();
     if (!ok) outputFailed = true;
     return ok;
@@ -191,7 +216,8 @@ int RunBatch(const CliOptions& options, const BatchEnvironment& environment) {
   writer->Begin();
   flush();
 
-  ProgressDisplay progress(errorFd, environment.errorIsTerminal && !options.quiet, numbers.size());
+  progress = std::make_unique<ProgressDisplay>(
+      errorFd, environment.errorIsTerminal && !options.quiet, numbers.size());
   const Text prefix = QueryAddressPrefixForHost(options.host);
   RetryPolicy policy;
   policy.retries = options.retries;
@@ -202,6 +228,15 @@ int RunBatch(const CliOptions& options, const BatchEnvironment& environment) {
   std::random_device seed;
   for (int i = 0; i < options.jobs; ++i) randoms.emplace_back(seed());
   const std::function<bool()> stop = stopRequested;
+
+  // Waiting for the requests in flight can take up to their timeout: say so once.
+  bool stopAnnounced = false;
+  auto announceStop = [&] {
+    if (stopAnnounced || !stopRequested()) return;
+    stopAnnounced = true;
+    progress->Message(std::string(kProgramPrefix) +
+                      "stopping once the requests in flight are done (Ctrl-C again quits at once)");
+  };
 
   std::size_t failed = 0;
   const std::size_t written = RunInOrder<Record>(
@@ -219,15 +254,20 @@ int RunBatch(const CliOptions& options, const BatchEnvironment& environment) {
       [&](std::size_t index, Record record) {
         if (!record.ok) {
           ++failed;
-          progress.Message(FailureLine(index, record));
+          progress->Message(FailureLine(index, record));
         }
         writer->Add(record);
-        progress.Update(index + 1);
+        progress->Update(index + 1);
+        announceStop();
         return flush();
       },
-      [&] { return stopRequested() || outputFailed.load(); }, [&] { progress.Tick(); },
+      [&] { return stopRequested() || outputFailed.load(); },
+      [&] {
+        announceStop();
+        progress->Tick();
+      },
       kTickInterval);
-  progress.Finish();
+  progress->Finish();
 
   std::string endError;
   if (!writer->End(&endError) && outputError.empty()) outputError = endError;

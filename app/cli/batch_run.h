@@ -25,6 +25,9 @@ struct BatchEnvironment {
   const std::atomic<int>* stopSignal = nullptr;
   // Told the temporary output file while one exists (nullptr once it is gone or committed).
   std::function<void(const char*)> temporaryFile;
+  // Runs once every list has been read, before the first request: until then an interrupt
+  // should simply end the program, even while it waits for a terminal's input.
+  std::function<void()> inputsRead;
 };
 
 // The record of a row from its last attempt: the scraped cells when a page came with a 2xx

@@ -17,7 +17,6 @@ int main(int argc, char** argv) {
     return commandLine.exitCode;
   }
 
-  InstallStopHandlers();
   BatchEnvironment environment;
   environment.outputFd = STDOUT_FILENO;
   environment.errorFd = STDERR_FILENO;
@@ -25,6 +24,7 @@ int main(int argc, char** argv) {
   environment.errorIsTerminal = isatty(STDERR_FILENO) == 1;
   environment.stopSignal = &StopSignal();
   environment.temporaryFile = SetAbandonedFile;
+  environment.inputsRead = InstallStopHandlers;
   try {
     return RunBatch(*commandLine.options, environment);
   } catch (const std::exception& error) {

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace korvanel::cli {
 namespace {
@@ -70,6 +71,25 @@ void ProgressDisplay::Message(std::string_view line) {
   WriteLocked(bytes);
   m_drawn = false;
   DrawLocked(true);
+}
+
+bool ProgressDisplay::WriteAbove(int fd, std::string_view bytes, std::string* error) {
+  std::lock_guard lock(m_mutex);
+  if (m_drawn) WriteLocked(kClearLine);
+  m_drawn = false;
+  bool ok = true;
+  while (!bytes.empty()) {
+    const ssize_t written = write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) {
+      if (error) *error = std::strerror(errno);
+      ok = false;
+      break;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  DrawLocked(true);
+  return ok;
 }
 
 void ProgressDisplay::Finish() {

@@ -28,6 +28,10 @@ class ProgressDisplay {
   void Tick();
   // Writes one line of its own above the progress line.
   void Message(std::string_view line);
+  // Writes bytes to another descriptor that shows on the same screen (standard output on a
+  // terminal) with the progress line out of their way; false with *error when they could not
+  // be written.
+  bool WriteAbove(int fd, std::string_view bytes, std::string* error);
   // Takes the progress line off the screen; later Updates do nothing.
   void Finish();
 

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include "temp_dir.h"
 
@@ -58,6 +62,43 @@ TEST(AtomicOutputFile, KeepsTheModeOfTheFileItReplacesAndGivesANewOneTheUsualMod
   umask(mask);
   ASSERT_EQ(stat(dir.File("new.csv").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0666u & ~mask);
+}
+
+TEST(AtomicOutputFile, TheFileBehindASymbolicLinkIsTheOneReplaced) {
+  TempDir dir;
+  const std::string real = dir.Write("real.csv", "old");
+  const std::string link = dir.File("link.csv");
+  std::filesystem::create_symlink(real, link);
+  std::string error;
+  auto file = AtomicOutputFile::Create(link, &error);
+  ASSERT_NE(file, nullptr) << error;
+  ASSERT_TRUE(file->Write("new", &error));
+  ASSERT_TRUE(file->Commit(&error)) << error;
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadAll(real), "new");
+}
+
+TEST(AtomicOutputFile, ATargetThatIsNoRegularFileIsWrittenInPlace) {
+  // A pipe stands for /dev/null and the like: renaming a file over it would replace it.
+  TempDir dir;
+  const std::string pipe = dir.File("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = ReadAll(pipe); });
+  std::string error;
+  auto file = AtomicOutputFile::Create(pipe, &error);
+  ASSERT_NE(file, nullptr) << error;
+  EXPECT_EQ(file->temporaryPath(), "");
+  EXPECT_EQ(file->writePath(), pipe);
+  EXPECT_TRUE(file->Write("through the pipe", &error));
+  EXPECT_TRUE(file->Commit(&error)) << error;
+  file.reset();
+  reader.join();
+  EXPECT_EQ(received, "through the pipe");
+  struct stat info {};
+  ASSERT_EQ(lstat(pipe.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  EXPECT_EQ(dir.EntryCount(), 1u);
 }
 
 TEST(AtomicOutputFile, TellsWhyItCannotStart) {
