@@ -2,8 +2,10 @@
 //
 // glibc's "CP936" agrees with Windows code page 936 on every double-byte character and on
 // 0x80 (the euro sign). It lacks the single byte 0xFF, which Windows maps to U+F8F5 (and
-// back); that pair is handled here. Descriptors are per thread, since worker threads of
-// the command-line tool convert at the same time.
+// back), and the 2149 double-byte cells that GBK leaves unassigned, which Windows maps to
+// the private-use code points U+E000 to U+E864 (and back); those are handled here.
+// Descriptors are per thread, since worker threads of the command-line tool convert at the
+// same time.
 #include <errno.h>
 #include <iconv.h>
 
@@ -56,6 +58,79 @@ iconv_t Utf16ToGbk() {
 }
 
 inline bool IsTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
+
+// The cells of the three user-defined areas, each a block of whole rows given a run of
+// private-use code points in row order.
+struct UserDefinedArea {
+  unsigned char firstLead, lastLead, firstTrail, lastTrail;
+  std::uint16_t firstUnit;
+};
+constexpr UserDefinedArea kUserDefinedAreas[] = {
+    {0xAA, 0xAF, 0xA1, 0xFE, 0xE000},  // 94 cells a row
+    {0xF8, 0xFE, 0xA1, 0xFE, 0xE234},
+    {0xA1, 0xA7, 0x40, 0xA0, 0xE4C6},  // 96 cells a row: 0x7F is no trail byte
+};
+// The unassigned cells among the standard characters, given U+E766 onwards in code order.
+struct CellRun {
+  std::uint16_t first, last;
+};
+constexpr CellRun kUnassignedCells[] = {
+    {0xA2AB, 0xA2B0}, {0xA2E3, 0xA2E4}, {0xA2EF, 0xA2F0}, {0xA2FD, 0xA2FE}, {0xA4F4, 0xA4FE},
+    {0xA5F7, 0xA5FE}, {0xA6B9, 0xA6C0}, {0xA6D9, 0xA6DF}, {0xA6EC, 0xA6ED}, {0xA6F3, 0xA6F3},
+    {0xA6F6, 0xA6FE}, {0xA7C2, 0xA7D0}, {0xA7F2, 0xA7FE}, {0xA896, 0xA8A0}, {0xA8BC, 0xA8BC},
+    {0xA8BF, 0xA8BF}, {0xA8C1, 0xA8C4}, {0xA8EA, 0xA8FE}, {0xA958, 0xA958}, {0xA95B, 0xA95B},
+    {0xA95D, 0xA95F}, {0xA989, 0xA995}, {0xA997, 0xA9A3}, {0xA9F0, 0xA9FE}, {0xD7FA, 0xD7FE},
+    {0xFE50, 0xFE7E}, {0xFE80, 0xFEA0},
+};
+constexpr std::uint16_t kFirstUnassignedUnit = 0xE766;
+
+// Position of a trail byte within its row, counting only bytes that can be trail bytes.
+inline int TrailIndex(unsigned char trail, unsigned char firstTrail) {
+  return trail - firstTrail - (firstTrail < 0x7F && trail > 0x7F ? 1 : 0);
+}
+
+// The private-use code point of an unassigned cell; 0 for any other byte pair.
+std::uint16_t PrivateUnitOfCell(unsigned char lead, unsigned char trail) {
+  if (!IsTrailByte(trail)) return 0;
+  for (const UserDefinedArea& area : kUserDefinedAreas) {
+    if (lead < area.firstLead || lead > area.lastLead || trail < area.firstTrail ||
+        trail > area.lastTrail) {
+      continue;
+    }
+    const int perRow = TrailIndex(area.lastTrail, area.firstTrail) + 1;
+    return static_cast<std::uint16_t>(area.firstUnit + (lead - area.firstLead) * perRow +
+                                      TrailIndex(trail, area.firstTrail));
+  }
+  const auto cell = static_cast<std::uint16_t>(lead << 8 | trail);
+  std::uint16_t unit = kFirstUnassignedUnit;
+  for (const CellRun& run : kUnassignedCells) {
+    if (cell >= run.first && cell <= run.last) {
+      return static_cast<std::uint16_t>(unit + (cell - run.first));
+    }
+    unit = static_cast<std::uint16_t>(unit + (run.last - run.first + 1));
+  }
+  return 0;
+}
+
+// The cell of a private-use code point that code page 936 maps; 0 for any other unit.
+std::uint16_t CellOfPrivateUnit(std::uint16_t unit) {
+  for (const UserDefinedArea& area : kUserDefinedAreas) {
+    const int perRow = TrailIndex(area.lastTrail, area.firstTrail) + 1;
+    const int cells = (area.lastLead - area.firstLead + 1) * perRow;
+    const int k = unit - area.firstUnit;
+    if (k < 0 || k >= cells) continue;
+    int trail = area.firstTrail + k % perRow;
+    if (area.firstTrail < 0x7F && trail >= 0x7F) ++trail;
+    return static_cast<std::uint16_t>((area.firstLead + k / perRow) << 8 | trail);
+  }
+  int k = unit - kFirstUnassignedUnit;
+  if (k < 0) return 0;
+  for (const CellRun& run : kUnassignedCells) {
+    if (k <= run.last - run.first) return static_cast<std::uint16_t>(run.first + k);
+    k -= run.last - run.first + 1;
+  }
+  return 0;
+}
 
 inline void PutUnit(char*& out, std::size_t& outLeft, std::uint16_t unit) {
   out[0] = static_cast<char>(unit & 0xFF);
@@ -167,10 +242,14 @@ ByteSet AnsiToUnicode(std::string_view text) {
     std::size_t skip = 1;
     if (bad == 0xFF) {
       PutUnit(out, outLeft, kByteFFUnit);
+    } else if (bad >= 0x81 && inLeft >= 2 && IsTrailByte(static_cast<unsigned char>(in[1]))) {
+      // A lead byte with a proper second byte is a cell that GBK leaves unassigned: the
+      // pair goes whole, as its private-use code point.
+      const std::uint16_t unit = PrivateUnitOfCell(bad, static_cast<unsigned char>(in[1]));
+      PutUnit(out, outLeft, unit != 0 ? unit : kDefaultUnit);
+      skip = 2;
     } else {
-      // A lead byte with a proper second byte is an unassigned character and goes whole;
-      // otherwise only the lead byte goes, so an ASCII byte after it survives.
-      if (bad >= 0x81 && inLeft >= 2 && IsTrailByte(static_cast<unsigned char>(in[1]))) skip = 2;
+      // Only the lead byte goes, so an ASCII byte after it survives.
       PutUnit(out, outLeft, kDefaultUnit);
     }
     in += skip;
@@ -206,8 +285,14 @@ Text UnicodeToAnsi(const ByteSet& bytes) {
     if (errno != EILSEQ && errno != EINVAL) return {};
     // Units are looked at one by one, so even a valid surrogate pair gives two "?".
     const std::uint16_t bad = UnitAt(reinterpret_cast<const std::uint8_t*>(in), 0);
-    *out++ = bad == kByteFFUnit ? static_cast<char>(0xFF) : kDefaultByte;
-    --outLeft;
+    if (const std::uint16_t cell = CellOfPrivateUnit(bad)) {
+      *out++ = static_cast<char>(cell >> 8);
+      *out++ = static_cast<char>(cell & 0xFF);
+      outLeft -= 2;
+    } else {
+      *out++ = bad == kByteFFUnit ? static_cast<char>(0xFF) : kDefaultByte;
+      --outLeft;
+    }
     in += 2;
     inLeft -= 2;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
