@@ -810,6 +810,10 @@ TEST(WebRequest, ResponseTextDecoding) {
   const Text utf8Page = "<meta charset='utf-8'>\xE4\xB8\xAD\xE6\x96\x87";  // 中文
   const Text gbkText = "\xD6\xD0\xCE\xC4";
   const Text farDeclaration = ConcatText({Text(1020, ' '), "<meta charset=utf-8>\xE4\xB8\xAD"});
+  // The sample ends inside "iso-8859-15", so the page reads as iso-8859-1: its byte 0xA4 is
+  // the currency sign there, not the euro sign.
+  const Text cutDeclaration =
+      ConcatText({Text(1024 - 24, ' '), "<meta charset=iso-8859-15>\xA4"});
   const struct {
     const char* name;
     Text body;
@@ -829,6 +833,8 @@ TEST(WebRequest, ResponseTextDecoding) {
       {"unknown name keeps the page", ConcatText({"<meta charset=x-klingon>", gbkText}), "",
        ConcatText({"<meta charset=x-klingon>", gbkText})},
       {"declaration beyond the first 1024 bytes", farDeclaration, "", farDeclaration},
+      {"name cut off at byte 1024", cutDeclaration, "",
+       ConcatText({Text(1024 - 24, ' '), "<meta charset=iso-8859-15>\xA1\xE8"})},
       {"space and quote before the name", "<meta charset= 'utf-8'>\xE4\xB8\xAD", "",
        "<meta charset= 'utf-8'>\xE4\xB8\xAD"},
       {"charset on a later line than meta", "<meta\ncharset=utf-8>\xE4\xB8\xAD", "",
