@@ -105,8 +105,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   std::string encodingName = "utf-8";
 
   CLI::App app{
-      "Looks up the latest tracking event of every waybill number listed in the "
-      "files, one number per line, and prints one record per number in list order.",
+      "Looks up the latest tracking event of every waybill listed in the files (one\n"
+      "number per line) and prints one record per number, in list order.",
       kProgram};
   app.set_version_flag("--version", kVersion);
   app.add_option("FILE", options.inputs,
@@ -114,14 +114,14 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       ->required()
       ->type_name("");
   app.add_option("-f,--format", formatName,
-                 "table, csv, tsv, jsonl or xlsx (default: table on a terminal, otherwise csv or "
-                 "what the --output name ends in)")
+                 "output format (default: what the --output name ends in, else table on a "
+                 "terminal, csv otherwise)")
       ->transform(CLI::IsMember({"table", "csv", "tsv", "jsonl", "xlsx"}, CLI::ignore_case))
       ->type_name("FORMAT");
   app.add_option("-o,--output", options.outputPath,
                  "write to FILE, which appears only once complete (default: standard output)")
       ->type_name("FILE");
-  app.add_option("--encoding", encodingName, "utf-8 or gbk (default utf-8)")
+  app.add_option("--encoding", encodingName, "encoding of the text formats (default utf-8)")
       ->transform(CLI::IsMember({"utf-8", "utf8", "gbk", "cp936"}, CLI::ignore_case))
       ->type_name("ENCODING");
   app.add_flag("--bom", options.byteOrderMark,
@@ -144,8 +144,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       ->check(CLI::Range(1, 64))
       ->type_name("N");
   app.footer(
-      "Exit status: 0 when every row succeeded, 1 when some failed, 2 for bad usage, an "
-      "unreadable input file or output that cannot be written, 130 after Ctrl-C.");
+      "Failed rows are told on standard error and keep their place, with empty cells.\n"
+      "Exit status: 0 when every row succeeded, 1 when some failed, 2 for bad usage, an\n"
+      "unreadable input file or output that cannot be written, 130 after Ctrl-C (which\n"
+      "lets the requests in flight finish and writes every finished record).");
 
   CommandLine result;
   try {
