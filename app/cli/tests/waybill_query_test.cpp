@@ -480,6 +480,13 @@ TEST(WaybillQuery, BadUsageAndUnwritableOutputAreExitTwo) {
                                        dir.File("no/such/dir/out.csv") +
                                        ": No such file or directory\n");
 
+  // A device is written in place (never replaced by a rename), and a full one is told.
+  ScriptedServer server;
+  const Outcome full = RunProgram(Arguments({"--host", server.Host(), "-o", "/dev/full", list}));
+  EXPECT_EQ(full.exitCode, 2);
+  EXPECT_EQ(full.standardError, "waybill-query: cannot write /dev/full: No space left on device\n");
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+
   const Outcome help = RunProgram(Arguments({"--help"}));
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.standardOutput.find("--retries"), std::string::npos);
