@@ -1,0 +1,136 @@
+// Servers that misbehave: one that accepts and never answers, one that sends a 100 MiB page,
+// one that sends binary garbage. Each row still ends, is written, and nothing hangs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+
+#include "app/batch_query.h"
+#include "app/report_list.h"
+#include "tests/faults/fault_support.h"
+
+namespace korvanel::faults {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string Head(std::size_t contentLength) {
+  return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+         std::to_string(contentLength) + "\r\nConnection: close\r\n\r\n";
+}
+
+std::string Fixture(const std::string& name) {
+  return ReadFile(SourceDir() + "/app/tests/fixtures/" + name);
+}
+
+TEST(SilentServer, EachRowEndsAfterTheTimeoutAndNoLater) {
+  RawServer server([](int socket, const std::string&, const std::atomic<bool>& stopping) {
+    WaitForClose(socket, stopping);
+  });
+  const Text prefix = QueryAddressPrefixForHost(server.Host());
+  for (const char* number : {"SF1", "SF2", "SF3"}) {
+    SCOPED_TRACE(number);
+    Text status;
+    const auto start = Clock::now();
+    const LatestEvent latest = QueryWaybill(prefix, number, &status, 1);
+    const double took = SecondsSince(start);
+    EXPECT_EQ(latest.time, "  ");
+    EXPECT_EQ(latest.event, "");
+    EXPECT_EQ(status.rfind("71", 0), 0u) << status;
+    // One second of timeout; the bounds are loose so a loaded machine does not fail them.
+    EXPECT_GE(took, 0.8);
+    EXPECT_LT(took, 10.0);
+  }
+  EXPECT_EQ(server.Connections(), 3);
+}
+
+#ifdef WAYBILL_QUERY_EXE
+TEST(SilentServer, CommandLineEndsEveryRowAfterTheTimeout) {
+  RawServer server([](int socket, const std::string&, const std::atomic<bool>& stopping) {
+    WaitForClose(socket, stopping);
+  });
+  TempDir dir;
+  WriteFile(dir.File("list.txt"), "SF1\r\nSF2\r\nSF3\r\n");
+  const auto start = Clock::now();
+  const int status = RunProgram({WAYBILL_QUERY_EXE, "-q", "-f", "csv", "--timeout", "1", "--host",
+                                 server.Host(), "-o", dir.File("out.csv"), dir.File("list.txt")});
+  const double took = SecondsSince(start);
+  EXPECT_EQ(status, 1);  // some rows failed
+  EXPECT_LT(took, 20.0);
+  const std::string out = ReadFile(dir.File("out.csv"));
+  for (const char* number : {"SF1", "SF2", "SF3"}) {
+    EXPECT_NE(out.find(number), std::string::npos) << out;
+  }
+}
+#endif
+
+TEST(HugePage, A100MiBPageIsReadAndItsRowWritten) {
+  const std::string page = Fixture("two_entries.html");
+  ASSERT_FALSE(page.empty());
+  const LatestEvent expected = ScrapeLatestEvent(page);
+  ASSERT_NE(expected.event, "");
+  constexpr std::size_t kTotal = std::size_t{100} << 20;
+  RawServer server([&](int socket, const std::string&, const std::atomic<bool>& stopping) {
+    if (!SendAll(socket, Head(kTotal)) || !SendAll(socket, page)) return;
+    const std::string filler(1 << 20, 'x');
+    std::size_t sent = page.size();
+    while (sent < kTotal && !stopping) {
+      const std::size_t n = std::min(filler.size(), kTotal - sent);
+      if (!SendAll(socket, std::string_view(filler).substr(0, n))) return;
+      sent += n;
+    }
+  });
+  MemoryReportList list;
+  list.SetCellText(list.AddRow(), kNumberColumn, "SF1");
+  QueryAllWaybills(list, QueryAddressPrefixForHost(server.Host()));
+  EXPECT_EQ(list.GetCellText(0, kTimeColumn), expected.time);
+  EXPECT_EQ(list.GetCellText(0, kEventColumn), expected.event);
+}
+
+// Bytes of every value, zeros included, from a fixed seed.
+std::string Garbage(std::size_t size) {
+  std::mt19937 random(936);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+TEST(GarbagePage, BinaryBodyOrBinaryAnswerLeavesTheEmptyCells) {
+  const std::string garbage = Garbage(4 << 20);
+  struct Case {
+    const char* name;
+    std::string answer;
+  };
+  const Case cases[] = {
+      {"garbage body after a proper head", Head(garbage.size()) + garbage},
+      {"garbage instead of an answer", garbage},
+      {"garbage body without a length", "HTTP/1.1 200 OK\r\n\r\n" + garbage},
+      {"head cut off", "HTTP/1.1 200 OK\r\nContent-Le"},
+      {"body shorter than its length", Head(1000) + "<html>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawServer server([&](int socket, const std::string&, const std::atomic<bool>&) {
+      SendAll(socket, c.answer);
+    });
+    MemoryReportList list;
+    list.SetCellText(list.AddRow(), kNumberColumn, "SF1");
+    list.SetCellText(list.AddRow(), kNumberColumn, "SF2");
+    const auto start = Clock::now();
+    QueryAllWaybills(list, QueryAddressPrefixForHost(server.Host()));
+    EXPECT_LT(SecondsSince(start), 60.0);
+    for (int row = 0; row < 2; ++row) {
+      EXPECT_EQ(list.GetCellText(row, kTimeColumn), "  ");
+      EXPECT_EQ(list.GetCellText(row, kEventColumn), "");
+    }
+    EXPECT_EQ(list.VisibleCalls().size(), 2u);
+  }
+}
+
+}  // namespace
+}  // namespace korvanel::faults
