@@ -311,13 +311,17 @@ Text WebRequest(HttpApi& api, std::string_view url, const WebRequestOptions& opt
 
     Text returnedCookies = options.returnedCookies != nullptr ? *options.returnedCookies : Text();
     // This response's cookies are added to what the caller's variable holds; a separator is
-    // put between the two so that the last old cookie and the first new one stay apart.
+    // put between the two where the first new cookie would otherwise be glued to the last
+    // old one (an empty first value already leaves its "; " there).
     bool needSeparator = !returnedCookies.empty() && !EndsWithSeparator(returnedCookies);
     for (const Text& line : SplitText(rawHeaders, "\r\n")) {
       if (TextEquals(TextLeftOf(line, ": "), "Set-Cookie")) {
-        if (needSeparator) returnedCookies += returnedCookies.back() == ';' ? " " : "; ";
+        const Text value = SetCookieValue(line);
+        if (needSeparator && !value.empty()) {
+          returnedCookies += returnedCookies.back() == ';' ? " " : "; ";
+        }
         needSeparator = false;
-        returnedCookies += SetCookieValue(line);
+        returnedCookies += value;
         returnedCookies += "; ";
       }
       if (CompareText(TextLeft(line, 10), "Location: ", false) == 0 &&

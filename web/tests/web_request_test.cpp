@@ -688,6 +688,11 @@ TEST(WebRequest, SetCookieAndLocationLines) {
       {"entry value ending in a separator", "Set-Cookie: b=2\r\n", "a=1; ", "a=1; b=2", "/keep"},
       {"entry value ending in a semicolon", "Set-Cookie: b=2\r\n", "a=1;", "a=1; b=2", "/keep"},
       {"entry value kept without new cookies", "X: y\r\n", "a=1", "a=1", "/keep"},
+      // An empty first value already leaves "; " after the entry text: no second separator.
+      {"empty first value after the entry value", "Set-Cookie: ; path=/\r\nSet-Cookie: b=2\r\n",
+       "a=1", "a=1; b=2", "/keep"},
+      {"only an empty value after the entry value", "Set-Cookie: ; path=/\r\n", "a=1", "a=1",
+       "/keep"},
       {"double-byte value", "Set-Cookie: n=\xD6\xD0\xCE\xC4; path=/\r\n", "", "n=\xD6\xD0\xCE\xC4",
        "/keep"},
       {"repeats and deletions kept without a merge",
@@ -812,8 +817,7 @@ TEST(WebRequest, ResponseTextDecoding) {
   const Text farDeclaration = ConcatText({Text(1020, ' '), "<meta charset=utf-8>\xE4\xB8\xAD"});
   // The sample ends inside "iso-8859-15", so the page reads as iso-8859-1: its byte 0xA4 is
   // the currency sign there, not the euro sign.
-  const Text cutDeclaration =
-      ConcatText({Text(1024 - 24, ' '), "<meta charset=iso-8859-15>\xA4"});
+  const Text cutDeclaration = ConcatText({Text(1024 - 24, ' '), "<meta charset=iso-8859-15>\xA4"});
   const struct {
     const char* name;
     Text body;
