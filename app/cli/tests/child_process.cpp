@@ -20,6 +20,16 @@ ChildProcess::ChildProcess(const Setup& setup) {
   argv.push_back(nullptr);
   int pipeFds[2] = {-1, -1};
   if (setup.standardOutput.empty() && pipe2(pipeFds, O_CLOEXEC) != 0) return;
+  int inputFds[2] = {-1, -1};
+  if (setup.pipedInput) {
+    if (setup.pipedInput->size() > 65536 || pipe2(inputFds, O_CLOEXEC) != 0) return;
+    const ssize_t written = write(inputFds[1], setup.pipedInput->data(), setup.pipedInput->size());
+    close(inputFds[1]);
+    if (written != static_cast<ssize_t>(setup.pipedInput->size())) {
+      close(inputFds[0]);
+      return;
+    }
+  }
   const pid_t parent = getpid();
 
   m_pid = fork();
@@ -31,7 +41,11 @@ ChildProcess::ChildProcess(const Setup& setup) {
       if (opened < 0 || dup2(opened, fd) < 0) _exit(127);
       close(opened);
     };
-    redirect(setup.standardInput, STDIN_FILENO, O_RDONLY);
+    if (setup.pipedInput) {
+      dup2(inputFds[0], STDIN_FILENO);
+    } else {
+      redirect(setup.standardInput, STDIN_FILENO, O_RDONLY);
+    }
     if (setup.standardOutput.empty()) {
       dup2(pipeFds[1], STDOUT_FILENO);
     } else {
@@ -42,6 +56,7 @@ ChildProcess::ChildProcess(const Setup& setup) {
     _exit(127);
   }
   if (pipeFds[1] >= 0) close(pipeFds[1]);
+  if (inputFds[0] >= 0) close(inputFds[0]);
   m_outputPipe = pipeFds[0];
 }
 
@@ -100,11 +115,16 @@ int ChildProcess::Wait(std::chrono::milliseconds timeout) {
   return -1;
 }
 
-Outcome RunProgram(const std::vector<std::string>& arguments, const std::string& standardInput) {
+Outcome RunProgram(const std::vector<std::string>& arguments, const std::string& standardInput,
+                   bool piped) {
   TempDir dir;
   ChildProcess::Setup setup;
   setup.arguments = arguments;
-  setup.standardInput = dir.Write("stdin", standardInput);
+  if (piped) {
+    setup.pipedInput = standardInput;
+  } else {
+    setup.standardInput = dir.Write("stdin", standardInput);
+  }
   setup.standardOutput = dir.File("stdout");
   setup.standardError = dir.File("stderr");
   Outcome outcome;

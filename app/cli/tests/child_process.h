@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,9 @@ class ChildProcess {
   struct Setup {
     std::vector<std::string> arguments;  // the program first
     std::string standardInput = "/dev/null";
+    // When set, standard input is a pipe that gives these bytes (at most a pipe's buffer,
+    // 64 KiB) and then ends, in place of the file above.
+    std::optional<std::string> pipedInput;
     std::string standardOutput = "/dev/null";  // a path, or empty for a pipe (ReadLine)
     std::string standardError = "/dev/null";
   };
@@ -45,8 +49,9 @@ struct Outcome {
   std::string standardError;
 };
 
-// Runs the program to its end (killed after a minute) with standardInput as its input.
-Outcome RunProgram(const std::vector<std::string>& arguments,
-                   const std::string& standardInput = "");
+// Runs the program to its end (killed after a minute) with standardInput as its input, from
+// a file or, when piped, from a pipe.
+Outcome RunProgram(const std::vector<std::string>& arguments, const std::string& standardInput = "",
+                   bool piped = false);
 
 }  // namespace korvanel::cli::testing

@@ -267,16 +267,20 @@ TEST(WaybillQuery, ReadsStandardInputAndLinuxOrWindowsLineEnds) {
   ScriptedServer server;
   TempDir dir;
   const std::string windowsList = dir.Write("windows.txt", "A1\r\nB2\r\n");
-  const Outcome run = RunProgram(
-      Arguments({"--host", server.Host(), "--format", "jsonl", windowsList, "-"}), "C3\nD4\n");
-  ASSERT_EQ(run.exitCode, 0) << run.standardError;
-  const auto records = JsonLines(run.standardOutput);
-  ASSERT_EQ(records.size(), 4u);
-  const char* numbers[] = {"A1", "B2", "C3", "D4"};
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    EXPECT_EQ(records[i]["number"], numbers[i]);
-    EXPECT_EQ(records[i]["time"], testing::kDefaultTime);
-    EXPECT_EQ(records[i]["event"], testing::DefaultEvent(numbers[i]));
+  for (bool piped : {false, true}) {
+    SCOPED_TRACE(piped ? "standard input is a pipe" : "standard input is a file");
+    const Outcome run =
+        RunProgram(Arguments({"--host", server.Host(), "--format", "jsonl", windowsList, "-"}),
+                   "C3\nD4\n", piped);
+    ASSERT_EQ(run.exitCode, 0) << run.standardError;
+    const auto records = JsonLines(run.standardOutput);
+    ASSERT_EQ(records.size(), 4u);
+    const char* numbers[] = {"A1", "B2", "C3", "D4"};
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      EXPECT_EQ(records[i]["number"], numbers[i]);
+      EXPECT_EQ(records[i]["time"], testing::kDefaultTime);
+      EXPECT_EQ(records[i]["event"], testing::DefaultEvent(numbers[i]));
+    }
   }
 }
 
