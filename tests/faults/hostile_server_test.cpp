@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
+#include <vector>
 #include <random>
 #include <string>
 
@@ -69,6 +71,51 @@ TEST(SilentServer, CommandLineEndsEveryRowAfterTheTimeout) {
 }
 #endif
 
+// A waybill line may hold a lone CR or LF (only CR LF ends a line) and any other byte; none
+// of them may end the request line early or start a header line of its own on the wire.
+TEST(RequestLine, NoNumberCanSplitTheRequest) {
+  std::mutex mutex;
+  std::vector<std::string> heads;
+  RawServer server([&](int socket, const std::string& request, const std::atomic<bool>&) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      heads.push_back(request);
+    }
+    SendAll(socket, Head(2) + "ok");
+  });
+  const std::string numbers[] = {
+      "SF1\nX-Injected: 1",
+      "SF1\rX-Injected: 1",
+      "SF1 HTTP/1.1\nX-Injected: 1\n",
+      "\x81\nX-Injected: 1",
+      "SF1\t\x7F\x01",
+      "SF1%0D%0AX-Injected: 1",
+  };
+  const Text prefix = QueryAddressPrefixForHost(server.Host());
+  for (const std::string& number : numbers) {
+    Text status;
+    QueryWaybill(prefix, number, &status);
+    EXPECT_EQ(status, "200 OK") << number;
+  }
+  ASSERT_EQ(heads.size(), std::size(numbers));
+  for (const std::string& head : heads) {
+    SCOPED_TRACE(head);
+    const std::string requestLine = head.substr(0, head.find("\r\n"));
+    EXPECT_EQ(requestLine.rfind("GET /korvanelapi.php?yundanhao=", 0), 0u);
+    EXPECT_TRUE(requestLine.ends_with("&type=html HTTP/1.1"));
+    // Only printable ASCII: controls, spaces inside the number and bytes above 0x7F go
+    // percent-escaped.
+    int spaces = 0;
+    for (char c : requestLine) {
+      const auto b = static_cast<unsigned char>(c);
+      spaces += b == ' ';
+      EXPECT_TRUE(b >= 0x20 && b < 0x7F) << static_cast<int>(b);
+    }
+    EXPECT_EQ(spaces, 2);
+    EXPECT_EQ(head.find("\nX-Injected"), std::string::npos);
+  }
+}
+
 TEST(HugePage, A100MiBPageIsReadAndItsRowWritten) {
   const std::string page = Fixture("two_entries.html");
   ASSERT_FALSE(page.empty());
@@ -90,6 +137,27 @@ TEST(HugePage, A100MiBPageIsReadAndItsRowWritten) {
   QueryAllWaybills(list, QueryAddressPrefixForHost(server.Host()));
   EXPECT_EQ(list.GetCellText(0, kTimeColumn), expected.time);
   EXPECT_EQ(list.GetCellText(0, kEventColumn), expected.event);
+}
+
+// Half a megabyte of Set-Cookie lines before a proper page: the row ends and is written,
+// with the page's cells when the HTTP layer takes a head that big, empty ones when not.
+TEST(HeaderFlood, ManyCookieLinesEndAndWriteTheRow) {
+  const std::string page = Fixture("two_entries.html");
+  const LatestEvent expected = ScrapeLatestEvent(page);
+  std::string head = "HTTP/1.1 200 OK\r\n";
+  for (int i = 0; i < 20000; ++i) head += "Set-Cookie: c" + std::to_string(i) + "=1; path=/\r\n";
+  head += "Content-Length: " + std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n";
+  RawServer server([&](int socket, const std::string&, const std::atomic<bool>&) {
+    SendAll(socket, head + page);
+  });
+  MemoryReportList list;
+  list.SetCellText(list.AddRow(), kNumberColumn, "SF1");
+  const auto start = Clock::now();
+  QueryAllWaybills(list, QueryAddressPrefixForHost(server.Host()));
+  EXPECT_LT(SecondsSince(start), 60.0);
+  const Text time = list.GetCellText(0, kTimeColumn);
+  EXPECT_TRUE(time == expected.time || time == "  ") << time;
+  EXPECT_EQ(list.GetCellText(0, kEventColumn), time == "  " ? "" : expected.event);
 }
 
 // Bytes of every value, zeros included, from a fixed seed.
