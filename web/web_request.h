@@ -1,6 +1,6 @@
 // WebRequest: one synchronous HTTP or HTTPS request with every option the tool's callers need.
 //
-// Failures are reported, never thrown: a numbered message ("701 ..." to "713 ...", or the
+// Failures are reported, never thrown: a numbered message ("700 ..." to "713 ...", or the
 // certificate message) is stored in *statusText and the result is the empty text. HTTP error
 // statuses are not failures. Out-parameters are written only when the caller supplies them.
 #pragma once
