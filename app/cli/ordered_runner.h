@@ -18,7 +18,9 @@ namespace korvanel::cli {
 // task(index, worker) runs on a worker thread (worker counts from 0) and returns the result
 // of job index. sink(index, result) runs on the calling thread, in index order, and returns
 // false to stop the run. stop() is asked before every new job is started; once it says true
-// no job is started, the jobs under way finish and are handed to the sink. tick() runs on
+// no job is started, the jobs under way finish and are handed to the sink. The sink's false
+// is taken in once the sink has returned, so a worker may start a job meanwhile; a caller
+// that must stop at once also makes stop() say true before its sink returns. tick() runs on
 // the calling thread at least once per tickInterval while it waits. Returns the number of
 // results handed to the sink. An exception from a task stops the run and is rethrown here
 // once every worker has ended.
