@@ -88,7 +88,7 @@ TEST(RunInOrder, AStopLetsStartedJobsFinishAndDeliversExactlyThem) {
 TEST(RunInOrder, ASinkThatSaysNoStopsNewJobs) {
   // Jobs after the sixth hold their worker until the run has taken in the sink's no (the
   // tick after it comes from the waiting that follows), so whatever the scheduler does, the
-  // jobs started are the six and one held by each of the two workers.
+  // jobs started are the six and at most one held by each of the two workers.
   std::atomic<std::size_t> started{0};
   std::mutex mutex;
   std::condition_variable released;
@@ -116,8 +116,9 @@ TEST(RunInOrder, ASinkThatSaysNoStopsNewJobs) {
         released.notify_all();
       },
       milliseconds(10));
-  EXPECT_EQ(started.load(), 8u);
-  EXPECT_EQ(delivered, 8u);
+  EXPECT_GE(started.load(), 6u);
+  EXPECT_LE(started.load(), 8u);
+  EXPECT_EQ(delivered, started.load());
 }
 
 TEST(RunInOrder, ATaskExceptionReachesTheCallerAfterTheWorkersEnd) {
