@@ -1,4 +1,6 @@
 // The workbook format, through libxlsxwriter.
+#include "app/cli/record_writer.h"
+
 #include <xlsxwriter.h>
 
 #include <algorithm>
@@ -6,7 +8,6 @@
 #include <memory>
 #include <vector>
 
-#include "app/cli/record_writer.h"
 #include "app/cli/utf8.h"
 
 namespace korvanel::cli {
