@@ -2,8 +2,9 @@
 // bound by name from "Winhttp.dll" at first use. A missing DLL or function makes
 // CheckPlatform false and every other call fail.
 //
-// Wine's WinHttp differs from Windows in two ways that WebRequest can see; the backend evens
+// Wine's WinHttp differs from Windows in three ways that WebRequest can see; the backend evens
 // them out so both behave as Windows documents:
+// - it cracks "http://host?query" and "http://host/path#fragment" differently (below);
 // - its synchronous send already waits for the response headers, bounded only by the
 //   response-header timeout (90 s by default), not by the receive timeout: so the
 //   response-header timeout of every request is set to the receive timeout, and a send that
@@ -77,6 +78,24 @@ WinHttpFunctions LoadWinHttp() {
   return f;
 }
 
+// Windows ends the host name and the path at the first "?" or "#" and hands the rest back as
+// extra information. Wine keeps a query that follows the host directly inside the host name
+// and a fragment inside the path; moving them where Windows puts them changes nothing for
+// addresses that Windows itself cracks.
+void SplitExtraInfo(UrlComponents& parts) {
+  const std::size_t inHost = parts.hostName.find_first_of(u"?#");
+  if (inHost != std::u16string::npos) {
+    parts.extraInfo = parts.hostName.substr(inHost) + parts.urlPath + parts.extraInfo;
+    parts.hostName.resize(inHost);
+    parts.urlPath.clear();
+  }
+  const std::size_t inPath = parts.urlPath.find_first_of(u"?#");
+  if (inPath != std::u16string::npos) {
+    parts.extraInfo = parts.urlPath.substr(inPath) + parts.extraInfo;
+    parts.urlPath.resize(inPath);
+  }
+}
+
 bool RunningUnderWine() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -119,6 +138,7 @@ class WinHttpApi final : public HttpApi {
     components->port = parts.nPort;
     components->urlPath = piece(parts.lpszUrlPath, parts.dwUrlPathLength);
     components->extraInfo = piece(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    SplitExtraInfo(*components);
     return true;
   }
 
