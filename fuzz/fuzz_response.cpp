@@ -47,10 +47,12 @@ std::string CollectCookies(const std::string& headers, const std::string& entry)
     std::string value = ref::FindText(line, ";", std::nullopt, false) != -1
                             ? ref::TextBetween(line, "Set-Cookie:", ";", 0, false)
                             : ref::ReplaceText(line, "Set-Cookie:", "", false);
-    // The entry text and the first new cookie are kept apart by a separator.
-    if (needSeparator) cookies += cookies.back() == ';' ? " " : "; ";
+    value = ref::TrimBoth(value);
+    // The entry text and the first new cookie are kept apart by a separator, where a value
+    // would otherwise be glued on.
+    if (needSeparator && !value.empty()) cookies += cookies.back() == ';' ? " " : "; ";
     needSeparator = false;
-    cookies += ref::TrimBoth(value);
+    cookies += value;
     cookies += "; ";
   }
   if (cookies.size() >= 2 && cookies.ends_with("; ")) cookies.resize(cookies.size() - 2);
