@@ -1,12 +1,14 @@
 // Charset decoding on Windows: MultiByteToWideChar with the code page that the declared name
-// stands for, then code page 936 through UnicodeToAnsi.
+// stands for in the shared table, then code page 936 through UnicodeToAnsi.
 #include "web/charset_decode.h"
 
 #include <climits>
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 
 #include "text/code_page.h"
+#include "web/charset_names.h"
 
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
@@ -17,83 +19,109 @@
 namespace korvanel {
 namespace {
 
-constexpr unsigned kUtf16Le = 1200;
-constexpr unsigned kUtf16Be = 1201;
+constexpr int kUtf16Le = 1200;
+constexpr int kUtf16Be = 1201;
+constexpr int kUtf32Le = 12000;
+constexpr int kUtf32Be = 12001;
+constexpr int kGb18030 = 54936;
+constexpr int kHebrewLogical = 38598;
+constexpr int kHebrewVisual = 28598;
 
-struct CharsetCodePage {
-  std::string_view name;  // lower case
-  unsigned codePage;
-};
-
-// The names pages declare, with their usual aliases.
-constexpr CharsetCodePage kCodePages[] = {
-    {"utf-8", 65001},        {"utf8", 65001},           {"unicode-1-1-utf-8", 65001},
-    {"gbk", 936},            {"gb2312", 936},           {"cp936", 936},
-    {"x-gbk", 936},          {"windows-936", 936},      {"csgb2312", 936},
-    {"chinese", 936},        {"euc-cn", 936},           {"gb_2312-80", 936},
-    {"gb18030", 54936},      {"big5", 950},             {"cp950", 950},
-    {"big5-hkscs", 950},     {"cn-big5", 950},          {"x-x-big5", 950},
-    {"csbig5", 950},         {"shift_jis", 932},        {"shift-jis", 932},
-    {"sjis", 932},           {"x-sjis", 932},           {"ms_kanji", 932},
-    {"csshiftjis", 932},     {"windows-31j", 932},      {"cp932", 932},
-    {"euc-jp", 20932},       {"x-euc-jp", 20932},       {"iso-2022-jp", 50220},
-    {"euc-kr", 51949},       {"ks_c_5601-1987", 949},   {"cp949", 949},
-    {"windows-949", 949},    {"korean", 949},           {"csksc56011987", 949},
-    {"iso-8859-1", 28591},   {"iso8859-1", 28591},      {"iso_8859-1", 28591},
-    {"latin1", 28591},       {"l1", 28591},             {"cp819", 28591},
-    {"iso-8859-2", 28592},   {"iso-8859-3", 28593},     {"iso-8859-4", 28594},
-    {"iso-8859-5", 28595},   {"iso-8859-6", 28596},     {"iso-8859-7", 28597},
-    {"iso-8859-8", 28598},   {"iso-8859-9", 28599},     {"iso-8859-13", 28603},
-    {"iso-8859-15", 28605},  {"windows-1250", 1250},    {"windows-1251", 1251},
-    {"windows-1252", 1252},  {"windows-1253", 1253},    {"windows-1254", 1254},
-    {"windows-1255", 1255},  {"windows-1256", 1256},    {"windows-1257", 1257},
-    {"windows-1258", 1258},  {"cp1250", 1250},          {"cp1251", 1251},
-    {"cp1252", 1252},        {"windows-874", 874},      {"tis-620", 874},
-    {"koi8-r", 20866},       {"koi8-u", 21866},         {"us-ascii", 20127},
-    {"ascii", 20127},        {"macintosh", 10000},      {"unicode", kUtf16Le},
-    {"utf-16", kUtf16Le},    {"utf-16le", kUtf16Le},    {"utf-16be", kUtf16Be},
-    {"unicodefffe", kUtf16Be},
-};
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view declared, std::string_view known) {
-  if (declared.size() != known.size()) return false;
-  for (std::size_t i = 0; i < declared.size(); ++i)
-    if (LowerAscii(declared[i]) != known[i]) return false;
-  return true;
+void AppendUnit(ByteSet& wide, std::uint32_t unit) {
+  wide.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+  wide.push_back(static_cast<std::uint8_t>(unit >> 8));
 }
 
-std::optional<unsigned> CodePageOf(std::string_view name) {
-  for (const CharsetCodePage& entry : kCodePages)
-    if (SameName(name, entry.name)) return entry.codePage;
-  return std::nullopt;
+// UTF-16 and UTF-32 are not code pages MultiByteToWideChar takes: their units are taken as
+// they are, swapped when big-endian; a trailing partial unit is dropped.
+ByteSet WideFromUtf16(const ByteSet& body, bool bigEndian) {
+  ByteSet wide(body.begin(), body.end() - static_cast<std::ptrdiff_t>(body.size() % 2));
+  if (bigEndian)
+    for (std::size_t i = 0; i + 1 < wide.size(); i += 2) std::swap(wide[i], wide[i + 1]);
+  return wide;
+}
+
+ByteSet WideFromUtf32(const ByteSet& body, bool bigEndian) {
+  ByteSet wide;
+  wide.reserve(body.size() / 2);
+  for (std::size_t i = 0; i + 3 < body.size(); i += 4) {
+    std::uint32_t c = 0;
+    for (int k = 0; k < 4; ++k) {
+      const std::uint32_t b = body[i + static_cast<std::size_t>(bigEndian ? k : 3 - k)];
+      c = (c << 8) | b;
+    }
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;  // no character: "?" later
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      AppendUnit(wide, 0xD800 + (c >> 10));
+      AppendUnit(wide, 0xDC00 + (c & 0x3FF));
+    } else {
+      AppendUnit(wide, c);
+    }
+  }
+  return wide;
+}
+
+// GB18030 where the system lacks its code page (Wine does): its one- and two-byte
+// characters are GBK's own bytes, and a four-byte one has no GBK form, so it becomes "?".
+// The text ends at a zero byte, as a converted text ends at a zero unit.
+Text GbkFromGb18030(const ByteSet& body) {
+  Text text;
+  text.reserve(body.size());
+  std::size_t i = 0;
+  while (i < body.size()) {
+    const std::uint8_t lead = body[i];
+    if (lead == 0) break;
+    if (lead < 0x80) {
+      text.push_back(static_cast<char>(lead));
+      ++i;
+      continue;
+    }
+    const bool hasNext = i + 1 < body.size() && lead <= 0xFE && lead != 0x80;
+    const std::uint8_t next = hasNext ? body[i + 1] : 0;
+    if (hasNext && next >= 0x30 && next <= 0x39) {
+      text.push_back('?');
+      i += std::min<std::size_t>(4, body.size() - i);
+    } else if (hasNext && ((next >= 0x40 && next <= 0x7E) || (next >= 0x80 && next <= 0xFE))) {
+      text.push_back(static_cast<char>(lead));
+      text.push_back(static_cast<char>(next));
+      i += 2;
+    } else {
+      text.push_back('?');
+      ++i;
+    }
+  }
+  return text;
 }
 
 }  // namespace
 
 std::optional<Text> DecodeCharset(const ByteSet& body, std::string_view charsetName) {
-  const std::optional<unsigned> codePage = CodePageOf(charsetName);
-  if (!codePage) return std::nullopt;
-  if (body.empty()) return Text();
+  const CharsetName* charset = FindCharsetName(charsetName);
+  if (charset == nullptr) return std::nullopt;
+  int codePage = charset->codePage;
   if (body.size() > INT_MAX / 2) return std::nullopt;
 
   ByteSet wide;
-  if (*codePage == kUtf16Le || *codePage == kUtf16Be) {
-    // Already UTF-16: the units are taken as they are (swapped when big-endian).
-    wide.assign(body.begin(), body.end() - static_cast<std::ptrdiff_t>(body.size() % 2));
-    if (*codePage == kUtf16Be)
-      for (std::size_t i = 0; i + 1 < wide.size(); i += 2) std::swap(wide[i], wide[i + 1]);
+  if (codePage == kUtf16Le || codePage == kUtf16Be) {
+    wide = WideFromUtf16(body, codePage == kUtf16Be);
+  } else if (codePage == kUtf32Le || codePage == kUtf32Be) {
+    wide = WideFromUtf32(body, codePage == kUtf32Be);
   } else {
-    // A code page this system does not have (Wine lacks GB18030) leaves the page as it came.
-    if (!IsValidCodePage(*codePage)) return std::nullopt;
+    if (!IsValidCodePage(static_cast<UINT>(codePage))) {
+      if (codePage == kGb18030) return GbkFromGb18030(body);
+      // Hebrew in logical order has the letters of the visual-order code page.
+      if (codePage != kHebrewLogical || !IsValidCodePage(kHebrewVisual)) return std::nullopt;
+      codePage = kHebrewVisual;
+    }
+    if (body.empty()) return Text();
     const auto* bytes = reinterpret_cast<const char*>(body.data());
     const int length = static_cast<int>(body.size());
-    const int units = MultiByteToWideChar(*codePage, 0, bytes, length, nullptr, 0);
+    const int units = MultiByteToWideChar(static_cast<UINT>(codePage), 0, bytes, length, nullptr, 0);
     if (units < 1) return std::nullopt;
     wide = BlankBytes(2 * units);
-    if (MultiByteToWideChar(*codePage, 0, bytes, length, reinterpret_cast<LPWSTR>(wide.data()),
-                            units) < 1)
+    if (MultiByteToWideChar(static_cast<UINT>(codePage), 0, bytes, length,
+                            reinterpret_cast<LPWSTR>(wide.data()), units) < 1)
       return std::nullopt;
   }
   return UnicodeToAnsi(wide);
