@@ -70,7 +70,6 @@ class ScriptedServer {
  public:
   explicit ScriptedServer(std::function<Script(const std::string& request)> script)
       : m_script(std::move(script)) {
-    [[maybe_unused]] static SocketLibrary library;
     m_listener = Listen(&m_port);
     if (m_listener == kNoSocket) return;
     m_thread = std::thread([this] { AcceptLoop(); });
@@ -99,6 +98,7 @@ class ScriptedServer {
   }
 
   static Socket Listen(int* port) {
+    [[maybe_unused]] static SocketLibrary library;
     Socket s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s == kNoSocket) return kNoSocket;
     sockaddr_in address{};
@@ -117,6 +117,7 @@ class ScriptedServer {
   }
 
   static Socket Connect(int port) {
+    [[maybe_unused]] static SocketLibrary library;
     Socket s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s == kNoSocket) return kNoSocket;
     sockaddr_in address{};
