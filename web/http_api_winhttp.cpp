@@ -2,6 +2,9 @@
 // bound by name from "Winhttp.dll" at first use. A missing DLL or function makes
 // CheckPlatform false and every other call fail.
 //
+// Response header text is read as code page 936 bytes, as with the other backend: WinHttp
+// widens each header byte to a unit, which would turn a GBK cookie into question marks.
+//
 // Wine's WinHttp differs from Windows in three ways that WebRequest can see; the backend evens
 // them out so both behave as Windows documents:
 // - it cracks "http://host?query" and "http://host/path#fragment" differently (below);
@@ -13,9 +16,13 @@
 //   are counted against the Content-Length and the read fails when fewer arrived.
 #include "web/http_api.h"
 
+#include <cstring>
 #include <cwchar>
+#include <string>
 #include <map>
 #include <mutex>
+
+#include "text/code_page.h"
 
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
@@ -94,6 +101,26 @@ void SplitExtraInfo(UrlComponents& parts) {
     parts.extraInfo = parts.urlPath.substr(inPath) + parts.extraInfo;
     parts.urlPath.resize(inPath);
   }
+}
+
+// Units that each hold one byte, read as code page 936 text. Units above 0xFF
+// mean the bytes were already decoded, and are left alone.
+std::u16string UnitsAsGbk(const std::u16string& units) {
+  Text bytes;
+  bytes.reserve(units.size());
+  for (char16_t unit : units) {
+    if (unit > 0xFF) return units;
+    if (unit == 0) break;
+    bytes.push_back(static_cast<char>(unit));
+  }
+  const ByteSet wide = AnsiToUnicode(bytes);
+  std::u16string text;
+  for (std::size_t i = 0; i + 1 < wide.size(); i += 2) {
+    const auto unit = static_cast<char16_t>(wide[i] | (wide[i + 1] << 8));
+    if (unit == 0) break;
+    text.push_back(unit);
+  }
+  return text;
 }
 
 bool RunningUnderWine() {
@@ -298,6 +325,8 @@ class WinHttpApi final : public HttpApi {
   bool QueryHeaders(HttpHandle request, std::uint32_t infoLevel, const char16_t* name,
                     void* buffer, std::uint32_t* bufferLength, std::uint32_t* index) override {
     if (!Usable()) return false;
+    if (infoLevel == WINHTTP_QUERY_RAW_HEADERS_CRLF || infoLevel == WINHTTP_QUERY_RAW_HEADERS)
+      return QueryRawHeaders(request, infoLevel, buffer, bufferLength);
     DWORD length = bufferLength != nullptr ? *bufferLength : 0;
     DWORD headerIndex = index != nullptr ? *index : 0;
     const BOOL ok = m_f.queryHeaders(request, infoLevel, Wide(name), buffer, &length,
@@ -349,6 +378,34 @@ class WinHttpApi final : public HttpApi {
       digits = true;
     }
     return digits ? value : -1;
+  }
+
+  // The raw header block with its bytes read as code page 936. WinHttp widens each header
+  // byte to a unit of its own; when it did so (no unit above 0xFF), the bytes are taken back
+  // and read as GBK, so header text reaches WebRequest as the server wrote it.
+  bool QueryRawHeaders(HINTERNET request, DWORD infoLevel, void* buffer,
+                       std::uint32_t* bufferLength) {
+    DWORD length = 0;
+    m_f.queryHeaders(request, infoLevel, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &length,
+                     WINHTTP_NO_HEADER_INDEX);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || length == 0) return false;
+    std::u16string block(length / 2 + 1, u'\0');
+    if (!m_f.queryHeaders(request, infoLevel, WINHTTP_HEADER_NAME_BY_INDEX, block.data(),
+                          &length, WINHTTP_NO_HEADER_INDEX))
+      return false;
+    block.resize(length / 2);
+    while (!block.empty() && block.back() == u'\0') block.pop_back();
+    const std::u16string text = UnitsAsGbk(block);
+    const std::uint32_t needed = static_cast<std::uint32_t>((text.size() + 1) * 2);
+    if (bufferLength == nullptr) return false;
+    if (buffer == nullptr || *bufferLength < needed) {
+      *bufferLength = needed;
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return false;
+    }
+    std::memcpy(buffer, text.c_str(), needed);
+    *bufferLength = needed - 2;
+    return true;
   }
 
   bool BodyCutShort(HINTERNET request, bool markLost = false) {

@@ -489,6 +489,18 @@ TEST_F(PlatformHttpApiContract, BodyUntilCloseIsWholeWithoutLength) {
   EXPECT_EQ(got.body, "all of it");
 }
 
+// A header value in code page 936 (a cookie, a file name) comes back as the same text.
+TEST_F(PlatformHttpApiContract, ResponseHeaderBytesReadAsCodePage936) {
+  ScriptedServer server(Script{"HTTP/1.1 200 OK\r\nSet-Cookie: name=\xD6\xD0\xCE\xC4\r\n"
+                               "Content-Length: 0\r\nConnection: close\r\n\r\n"});
+  Target target;
+  target.port = server.port();
+  const Exchange got = Exchanged(api, target);
+  ASSERT_EQ(got.failedAt, "");
+  EXPECT_NE(Narrow(got.rawHeaders).find("Set-Cookie: name=\xD6\xD0\xCE\xC4\r\n"),
+            std::string::npos);
+}
+
 TEST_F(PlatformHttpApiContract, RawHeadersAreThoseOfTheFinalResponseAfterRedirects) {
   ScriptedServer server([](const std::string& request) {
     if (request.rfind("GET /start ", 0) == 0)
