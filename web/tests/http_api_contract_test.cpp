@@ -16,6 +16,7 @@
 #include "text/code_page.h"
 #include "web/http_api.h"
 #include "web/tests/fake_http_api.h"
+#include "web/web_request.h"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -520,6 +521,30 @@ TEST_F(PlatformHttpApiContract, RawHeadersAreThoseOfTheFinalResponseAfterRedirec
   EXPECT_NE(block.find("X-Hop: final"), std::string::npos) << block;
   EXPECT_EQ(block.find("X-Hop: first"), std::string::npos) << block;
   EXPECT_EQ(block.find("302"), std::string::npos) << block;
+}
+
+// The whole road on the platform's own pieces (its HTTP backend, regular expressions and
+// charset decoding): a page that declares UTF-8 comes back as code page 936 text.
+TEST(PlatformWebRequest, FetchesAndDecodesAPage) {
+  ScriptedServer server(Script{
+      "HTTP/1.1 404 Not Found\r\nSet-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\n"
+      "Content-Length: 36\r\nConnection: close\r\n\r\n"
+      "<meta charset=\"utf-8\"><p>\xE4\xB8\xAD\xE6\x96\x87</p>x"});
+  ASSERT_TRUE(server.listening());
+  Text status, cookies, headers;
+  ByteSet bytes;
+  const Text page =
+      WebRequest("http://127.0.0.1:" + std::to_string(server.port()) + "/page",
+                 {.returnedCookies = &cookies, .responseHeaders = &headers, .statusText = &status,
+                  .responseBytes = &bytes});
+  EXPECT_EQ(page, "<meta charset=\"utf-8\"><p>\xD6\xD0\xCE\xC4</p>x");  // "中文"
+  EXPECT_EQ(status, "404 Not Found");
+  EXPECT_EQ(cookies, "a=1; b=2");
+  EXPECT_EQ(bytes.size(), 36u);
+  EXPECT_EQ(headers.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u);
+  const std::vector<std::string> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].rfind("GET /page HTTP/1.1\r\n", 0), 0u);
 }
 
 }  // namespace
