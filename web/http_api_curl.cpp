@@ -54,7 +54,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kMaxRedirects = 10;         // WinHttp's default for automatic redirects
-constexpr long kReceiveBufferSize = 128 * 1024;
 constexpr std::uint32_t kNulTerminated = 0xFFFFFFFF;  // a length of -1L
 
 // Values of WinHttp beyond those WebRequest passes, accepted so the backend stays general.
@@ -211,6 +210,16 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 // The code page 936 bytes of UTF-16 text, up to its first zero unit.
 Text Utf16ToCodePage936(std::u16string_view text) {
   if (text.empty()) return {};
+  // Header blocks are nearly always ASCII, which code page 936 keeps as it is.
+  if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
+    Text ascii;
+    ascii.reserve(text.size());
+    for (char16_t c : text) {
+      if (c == 0) break;
+      ascii += static_cast<char>(c);
+    }
+    return ascii;
+  }
   ByteSet units;
   units.reserve(2 * (text.size() + 1));
   for (char16_t c : text) {
@@ -220,6 +229,22 @@ Text Utf16ToCodePage936(std::u16string_view text) {
   units.push_back(0);
   units.push_back(0);
   return UnicodeToAnsi(units);
+}
+
+// The zero-terminated UTF-16LE form of code page 936 bytes.
+ByteSet CodePage936ToUtf16(std::string_view text) {
+  if (std::any_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; })) {
+    return AnsiToUnicode(text);
+  }
+  ByteSet units;
+  units.reserve(2 * (text.size() + 1));
+  for (char c : text) {
+    units.push_back(static_cast<std::uint8_t>(c));
+    units.push_back(0);
+  }
+  units.push_back(0);
+  units.push_back(0);
+  return units;
 }
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -935,7 +960,6 @@ bool CreateTransfer(Request& request) {
   set(CURLOPT_WRITEDATA, &request);
   set(CURLOPT_PREREQFUNCTION, &OnConnected);
   set(CURLOPT_PREREQDATA, &request);
-  set(CURLOPT_BUFFERSIZE, kReceiveBufferSize);
   set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
   set(CURLOPT_HEADEROPT, static_cast<long>(CURLHEADER_SEPARATE));
   set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
@@ -1294,8 +1318,10 @@ class CurlHttpApi final : public HttpApi {
     }
     if (infoLevel != kQueryRawHeadersCrlf && infoLevel != kQueryRawHeaders) return false;
     if (index != nullptr && *index != 0) return false;  // the block exists once
-    ByteSet text = AnsiToUnicode(request->finalHeaders);
-    if (text.empty()) text = {0, 0};
+    if (request->rawHeaders16.empty()) {
+      request->rawHeaders16 = CodePage936ToUtf16(request->finalHeaders);
+    }
+    ByteSet text = request->rawHeaders16;
     if (infoLevel == kQueryRawHeaders) {
       // Lines separated by zero units, the list ending in an extra one.
       ByteSet separated;
