@@ -18,9 +18,9 @@
 
 #include <cstring>
 #include <cwchar>
-#include <string>
 #include <map>
 #include <mutex>
+#include <string>
 
 #include "text/code_page.h"
 
