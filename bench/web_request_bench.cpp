@@ -95,8 +95,7 @@ std::size_t BackendGet(const std::u16string& object, int port) {
       u"Accept: text/html, application/xhtml+xml, */*\r\nAccept-Encoding: gbk, GB2312\r\n"
       u"Accept-Language: zh-cn\r\nCache-Control: no-cache";
   std::size_t size = 0;
-  korvanel::HttpHandle session =
-      api.Open(nullptr, korvanel::kAccessTypeNoProxy, u"", nullptr, 0);
+  korvanel::HttpHandle session = api.Open(nullptr, korvanel::kAccessTypeNoProxy, u"", nullptr, 0);
   api.SetTimeouts(session, 30000, 30000, 30000, 30000);
   korvanel::HttpHandle connection =
       api.Connect(session, u"127.0.0.1", static_cast<std::uint16_t>(port), 0);
@@ -122,8 +121,7 @@ std::size_t BackendGet(const std::u16string& object, int port) {
     std::uint32_t bytes = 0;
     api.QueryHeaders(request, korvanel::kQueryRawHeadersCrlf, nullptr, nullptr, &bytes, nullptr);
     std::u16string raw(bytes / 2, u'\0');
-    api.QueryHeaders(request, korvanel::kQueryRawHeadersCrlf, nullptr, raw.data(), &bytes,
-                     nullptr);
+    api.QueryHeaders(request, korvanel::kQueryRawHeadersCrlf, nullptr, raw.data(), &bytes, nullptr);
     size = body.size();
   }
   api.CloseHandle(request);

@@ -53,7 +53,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kMaxRedirects = 10;         // WinHttp's default for automatic redirects
+constexpr int kMaxRedirects = 10;                     // WinHttp's default for automatic redirects
 constexpr std::uint32_t kNulTerminated = 0xFFFFFFFF;  // a length of -1L
 
 // Values of WinHttp beyond those WebRequest passes, accepted so the backend stays general.
@@ -542,8 +542,8 @@ bool Crack(std::u16string_view url, UrlComponents* out) {
   if (host.empty() || host == u"[]") return false;
   parts.hostName = std::u16string(host);
 
-  const std::size_t extraStart = std::min(afterAuthority.find_first_of(u"?#"),
-                                          afterAuthority.size());
+  const std::size_t extraStart =
+      std::min(afterAuthority.find_first_of(u"?#"), afterAuthority.size());
   parts.urlPath = std::u16string(afterAuthority.substr(0, extraStart));
   parts.extraInfo = std::u16string(afterAuthority.substr(extraStart));
   *out = std::move(parts);
@@ -898,8 +898,8 @@ bool ConfigureHop(Request& request) {
       continue;
     }
     // curl drops a "Name:" line; "Name;" is how it sends a header with an empty value.
-    ok = ok && request.curlHeaders.Append(HeaderValue(line).empty() ? std::string(name) + ";"
-                                                                      : line);
+    ok = ok &&
+         request.curlHeaders.Append(HeaderValue(line).empty() ? std::string(name) + ";" : line);
   }
   if (!HasHeader(lines, "accept")) ok = ok && request.curlHeaders.Append("Accept:");
   if (!HasHeader(lines, "expect")) ok = ok && request.curlHeaders.Append("Expect:");
@@ -951,9 +951,9 @@ bool CreateTransfer(Request& request) {
   };
   set(CURLOPT_NOSIGNAL, 1L);
   set(CURLOPT_PROTOCOLS_STR, "http,https");
-  set(CURLOPT_HTTP_VERSION, static_cast<long>(request.version == "HTTP/1.0"
-                                                  ? CURL_HTTP_VERSION_1_0
-                                                  : CURL_HTTP_VERSION_1_1));
+  set(CURLOPT_HTTP_VERSION,
+      static_cast<long>(request.version == "HTTP/1.0" ? CURL_HTTP_VERSION_1_0
+                                                      : CURL_HTTP_VERSION_1_1));
   set(CURLOPT_HEADERFUNCTION, &OnHeader);
   set(CURLOPT_HEADERDATA, &request);
   set(CURLOPT_WRITEFUNCTION, &OnBody);
@@ -968,7 +968,8 @@ bool CreateTransfer(Request& request) {
   set(CURLOPT_PROXYHEADER, request.proxyHeaders.get());
   set(CURLOPT_CONNECTTIMEOUT_MS, ConnectTimeoutMs(request.settings.timeouts));
   const std::uint32_t flags = request.securityFlags;
-  const bool ignoreChain = (flags & (kIgnoreUnknownCa | kIgnoreWrongUsage | kIgnoreDateInvalid)) != 0;
+  const bool ignoreChain =
+      (flags & (kIgnoreUnknownCa | kIgnoreWrongUsage | kIgnoreDateInvalid)) != 0;
   set(CURLOPT_SSL_VERIFYPEER, ignoreChain ? 0L : 1L);
   set(CURLOPT_SSL_VERIFYHOST, (flags & kIgnoreCnInvalid) != 0 ? 0L : 2L);
   if ((request.disabledFeatures & kDisableCookies) == 0) set(CURLOPT_COOKIEFILE, "");
@@ -1084,8 +1085,8 @@ class CurlHttpApi final : public HttpApi {
   bool CrackUrl(const char16_t* url, std::uint32_t urlLength, std::uint32_t flags,
                 UrlComponents* components) override {
     if (url == nullptr || components == nullptr || flags != 0) return false;
-    const std::u16string_view text = urlLength == 0 ? std::u16string_view(url)
-                                                    : std::u16string_view(url, urlLength);
+    const std::u16string_view text =
+        urlLength == 0 ? std::u16string_view(url) : std::u16string_view(url, urlLength);
     return Crack(text, components);
   }
 
@@ -1179,15 +1180,14 @@ class CurlHttpApi final : public HttpApi {
   }
 
   bool SetCredentials(HttpHandle handle, std::uint32_t authTargets, std::uint32_t authScheme,
-                      const char16_t* userName, const char16_t* password,
-                      void* params) override {
+                      const char16_t* userName, const char16_t* password, void* params) override {
     auto* request = Handles().Find<Request>(handle, Kind::kRequest);
     if (request == nullptr || request->state != Request::State::kOpen) return false;
     // Only BASIC: the challenge schemes would need a second round trip that WinHttp makes
     // inside ReceiveResponse and curl inside one transfer.
     if (authScheme != kAuthSchemeBasic || userName == nullptr || params != nullptr) return false;
-    auto credentials = std::make_pair(Utf16ToCodePage936(ViewOf(userName)),
-                                      Utf16ToCodePage936(ViewOf(password)));
+    auto credentials =
+        std::make_pair(Utf16ToCodePage936(ViewOf(userName)), Utf16ToCodePage936(ViewOf(password)));
     if (authTargets == kAuthTargetServer) {
       request->serverCredentials = std::move(credentials);
     } else if (authTargets == kAuthTargetProxy) {
@@ -1288,7 +1288,8 @@ class CurlHttpApi final : public HttpApi {
     const std::size_t pending = request->Pending();
     if (pending == 0 && !BodyHealthy(*request)) return false;
     if (numberOfBytesAvailable != nullptr) {
-      *numberOfBytesAvailable = static_cast<std::uint32_t>(std::min<std::size_t>(pending, UINT32_MAX));
+      *numberOfBytesAvailable =
+          static_cast<std::uint32_t>(std::min<std::size_t>(pending, UINT32_MAX));
     }
     return true;
   }
@@ -1309,8 +1310,8 @@ class CurlHttpApi final : public HttpApi {
     return true;
   }
 
-  bool QueryHeaders(HttpHandle handle, std::uint32_t infoLevel, const char16_t* name,
-                    void* buffer, std::uint32_t* bufferLength, std::uint32_t* index) override {
+  bool QueryHeaders(HttpHandle handle, std::uint32_t infoLevel, const char16_t* name, void* buffer,
+                    std::uint32_t* bufferLength, std::uint32_t* index) override {
     auto* request = Handles().Find<Request>(handle, Kind::kRequest);
     if (request == nullptr || request->state != Request::State::kReceived ||
         bufferLength == nullptr || name != nullptr) {

@@ -26,12 +26,12 @@ int CurlBackendLiveObjects();
 namespace korvanel {
 namespace {
 
-using testing::ReceivedRequest;
-using testing::Reply;
-using testing::TestServer;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using testing::ReceivedRequest;
+using testing::Reply;
+using testing::TestServer;
 using ::testing::UnorderedElementsAre;
 using Clock = std::chrono::steady_clock;
 
@@ -100,8 +100,8 @@ Outcome Exchange(const Plan& setup) {
   EXPECT_NE(h.session, nullptr);
   EXPECT_TRUE(api.SetTimeouts(h.session, setup.timeoutMs, setup.timeoutMs, setup.timeoutMs,
                               setup.timeoutMs));
-  h.connection = api.Connect(h.session, setup.host.c_str(),
-                             static_cast<std::uint16_t>(setup.port), 0);
+  h.connection =
+      api.Connect(h.session, setup.host.c_str(), static_cast<std::uint16_t>(setup.port), 0);
   EXPECT_NE(h.connection, nullptr);
   h.request = api.OpenRequest(h.connection, setup.verb.c_str(), setup.object.c_str(), nullptr,
                               nullptr, nullptr, setup.secure ? kFlagSecure : 0);
@@ -113,13 +113,11 @@ Outcome Exchange(const Plan& setup) {
   }
   if (!setup.proxyUser.empty()) {
     EXPECT_TRUE(api.SetCredentials(h.request, kAuthTargetProxy, kAuthSchemeBasic,
-                                   setup.proxyUser.c_str(), setup.proxyPassword.c_str(),
-                                   nullptr));
+                                   setup.proxyUser.c_str(), setup.proxyPassword.c_str(), nullptr));
   }
   EXPECT_TRUE(SetOption(api, h.request, kOptionSecurityFlags, kSecurityFlagsIgnoreAll));
-  EXPECT_TRUE(setup.cookies
-                  ? SetOption(api, h.request, kOptionEnableFeature, kEnableSslRevocation)
-                  : SetOption(api, h.request, kOptionDisableFeature, kDisableCookies));
+  EXPECT_TRUE(setup.cookies ? SetOption(api, h.request, kOptionEnableFeature, kEnableSslRevocation)
+                            : SetOption(api, h.request, kOptionDisableFeature, kDisableCookies));
   if (setup.noRedirect) {
     EXPECT_TRUE(SetOption(api, h.request, kOptionDisableFeature, kDisableRedirects));
   }
@@ -151,11 +149,11 @@ Outcome Exchange(const Plan& setup) {
     }
     std::uint32_t bytes = 0;
     std::uint32_t index = 0;
-    EXPECT_FALSE(api.QueryHeaders(h.request, kQueryRawHeadersCrlf, nullptr, nullptr, &bytes,
-                                  &index));
+    EXPECT_FALSE(
+        api.QueryHeaders(h.request, kQueryRawHeadersCrlf, nullptr, nullptr, &bytes, &index));
     std::u16string buffer(bytes / 2, u'\0');
-    EXPECT_TRUE(api.QueryHeaders(h.request, kQueryRawHeadersCrlf, nullptr, buffer.data(), &bytes,
-                                 &index));
+    EXPECT_TRUE(
+        api.QueryHeaders(h.request, kQueryRawHeadersCrlf, nullptr, buffer.data(), &bytes, &index));
     buffer.resize(bytes / 2);
     out.headers = buffer;
   }
@@ -226,8 +224,8 @@ TEST(CurlCrackUrl, SplitsAddressesAsWinHttpDoes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.url));
     UrlComponents parts;
-    ASSERT_TRUE(PlatformHttpApi().CrackUrl(c.url.c_str(),
-                                           static_cast<std::uint32_t>(c.url.size()), 0, &parts));
+    ASSERT_TRUE(PlatformHttpApi().CrackUrl(c.url.c_str(), static_cast<std::uint32_t>(c.url.size()),
+                                           0, &parts));
     EXPECT_EQ(parts.scheme, c.scheme);
     EXPECT_EQ(parts.hostName, c.host);
     EXPECT_EQ(parts.port, c.port);
@@ -248,8 +246,8 @@ TEST(CurlCrackUrl, RefusesOtherSchemesAndBrokenAddresses) {
         u"http:/h/p", u"http://:80/", u"http://h:port/", u"http://h:70000/", u"http://[::1/"}) {
     SCOPED_TRACE(Narrow(url));
     UrlComponents parts;
-    EXPECT_FALSE(PlatformHttpApi().CrackUrl(url.c_str(), static_cast<std::uint32_t>(url.size()),
-                                            0, &parts));
+    EXPECT_FALSE(
+        PlatformHttpApi().CrackUrl(url.c_str(), static_cast<std::uint32_t>(url.size()), 0, &parts));
   }
 }
 
@@ -264,9 +262,8 @@ TEST_F(CurlBackend, SendsTheCallersLinesAndHostOnly) {
   ASSERT_TRUE(out.received);
   const ReceivedRequest& got = Only();
   EXPECT_EQ(got.requestLine, "GET /reflect?a=1 HTTP/1.1");
-  EXPECT_THAT(got.HeaderLines(),
-              UnorderedElementsAre("User-Agent: Agent/1", "X-One: 1", "X-Empty:", "X-Two:2",
-                                   "Host: " + server.HostPort()));
+  EXPECT_THAT(got.HeaderLines(), UnorderedElementsAre("User-Agent: Agent/1", "X-One: 1", "X-Empty:",
+                                                      "X-Two:2", "Host: " + server.HostPort()));
   EXPECT_EQ(out.body, got.requestLine + "\r\n" + got.headerBlock);
 
   // Without any lines of the caller's, Host is all that goes out.
@@ -282,12 +279,11 @@ TEST_F(CurlBackend, RefusesHeaderLinesThatAreNotHeaders) {
   h.connection = api.Connect(h.session, u"127.0.0.1", static_cast<std::uint16_t>(server.port()), 0);
   h.request = api.OpenRequest(h.connection, u"GET", u"/", nullptr, nullptr, nullptr, 0);
   ASSERT_NE(h.request, nullptr);
-  for (const std::u16string block : {u"X-Good: 1\r\nno colon here\r\n", u": no name",
-                                     u"Bad Name: 1", u" X-Folded: 1"}) {
+  for (const std::u16string block :
+       {u"X-Good: 1\r\nno colon here\r\n", u": no name", u"Bad Name: 1", u" X-Folded: 1"}) {
     SCOPED_TRACE(Narrow(block));
-    EXPECT_FALSE(api.AddRequestHeaders(h.request, block.c_str(),
-                                       static_cast<std::uint32_t>(block.size()),
-                                       kAddRequestFlagAdd));
+    EXPECT_FALSE(api.AddRequestHeaders(
+        h.request, block.c_str(), static_cast<std::uint32_t>(block.size()), kAddRequestFlagAdd));
   }
   server.Route("/", testing::ReflectReply);
   ASSERT_TRUE(api.SendRequest(h.request, nullptr, 0, nullptr, 0, 0, 0));
@@ -310,7 +306,9 @@ TEST_F(CurlBackend, SendsTheBodyWithAnyVerbAndOnlyAContentLength) {
       {u"POST", big, u"", {"Content-Length: " + std::to_string(big.size())}},
       {u"POST", "", u"", {"Content-Length: 0"}},
       {u"GET", "in a GET", u"", {"Content-Length: 8"}},
-      {u"PUT", "x", u"Content-Type: text/plain\r\nContent-Length: 99",
+      {u"PUT",
+       "x",
+       u"Content-Type: text/plain\r\nContent-Length: 99",
        {"Content-Type: text/plain", "Content-Length: 1"}},
       {u"DELETE", "", u"", {}},
   };
@@ -326,8 +324,7 @@ TEST_F(CurlBackend, SendsTheBodyWithAnyVerbAndOnlyAContentLength) {
     EXPECT_EQ(got.method, Narrow(c.verb));
     EXPECT_EQ(got.body, c.body);
     std::vector<std::string> lines = got.HeaderLines();
-    lines.erase(std::remove(lines.begin(), lines.end(), "Host: " + server.HostPort()),
-                lines.end());
+    lines.erase(std::remove(lines.begin(), lines.end(), "Host: " + server.HostPort()), lines.end());
     EXPECT_THAT(lines, ::testing::UnorderedElementsAreArray(c.lines));
   }
 }
@@ -379,12 +376,12 @@ TEST_F(CurlBackend, RawHeadersFollowTheBufferLengthProtocol) {
   EXPECT_EQ(bytes, needed);
   std::u16string buffer(expected.size() + 1, u'#');
   bytes = needed - 2;  // one unit short: the terminator does not fit
-  EXPECT_FALSE(api.QueryHeaders(h.request, kQueryRawHeadersCrlf, nullptr, buffer.data(), &bytes,
-                                &index));
+  EXPECT_FALSE(
+      api.QueryHeaders(h.request, kQueryRawHeadersCrlf, nullptr, buffer.data(), &bytes, &index));
   EXPECT_EQ(bytes, needed);
   EXPECT_EQ(buffer[0], u'#');
-  ASSERT_TRUE(api.QueryHeaders(h.request, kQueryRawHeadersCrlf, nullptr, buffer.data(), &bytes,
-                               &index));
+  ASSERT_TRUE(
+      api.QueryHeaders(h.request, kQueryRawHeadersCrlf, nullptr, buffer.data(), &bytes, &index));
   EXPECT_EQ(bytes, needed - 2);  // on success: without the terminator
   EXPECT_EQ(buffer, expected + u'\0');
 }
@@ -403,7 +400,8 @@ TEST_F(CurlBackend, RawHeadersAreTheFinalResponsesInCrLfLines) {
        "Content-Length: 0\r\n\r\n",
        u"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"},
       // A GBK value comes back as its characters: "中文".
-      {"code page 936 value", "HTTP/1.0 200 OK\r\nX-Name: \xD6\xD0\xCE\xC4\r\nContent-Length: 0\r\n\r\n",
+      {"code page 936 value",
+       "HTTP/1.0 200 OK\r\nX-Name: \xD6\xD0\xCE\xC4\r\nContent-Length: 0\r\n\r\n",
        u"HTTP/1.0 200 OK\r\nX-Name: \u4e2d\u6587\r\nContent-Length: 0\r\n\r\n"},
       {"no reason phrase", "HTTP/1.1 200\r\nContent-Length: 0\r\n\r\n",
        u"HTTP/1.1 200\r\nContent-Length: 0\r\n\r\n"},
@@ -423,20 +421,22 @@ TEST_F(CurlBackend, BodiesArriveWholeWhateverTheyHold) {
   server.Route("/204", Reply{.bytes = "HTTP/1.1 204 No Content\r\n\r\n"});
   // HEAD is answered with the length of a body that never comes; the client must not wait.
   server.Route("/head", Reply{.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n"});
-  server.Route("/chunked",
-               Reply{.bytes = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                              "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"});
-  server.Route("/until-close", Reply{.bytes = "HTTP/1.0 200 OK\r\n\r\nto the end",
-                                     .after = Reply::After::kClose});
+  server.Route("/chunked", Reply{.bytes = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                          "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"});
+  server.Route("/until-close",
+               Reply{.bytes = "HTTP/1.0 200 OK\r\n\r\nto the end", .after = Reply::After::kClose});
   server.Route("/gzip", testing::HttpReply(200, "OK", "Content-Encoding: gzip\r\n", "not gzip"));
   struct Case {
     std::string path;
     std::u16string verb;
     std::string body;
   };
-  const Case cases[] = {{"/nul", u"GET", withNul},        {"/204", u"GET", ""},
-                        {"/head", u"HEAD", ""},           {"/chunked", u"GET", "hello world"},
-                        {"/until-close", u"GET", "to the end"}, {"/gzip", u"GET", "not gzip"}};
+  const Case cases[] = {{"/nul", u"GET", withNul},
+                        {"/204", u"GET", ""},
+                        {"/head", u"HEAD", ""},
+                        {"/chunked", u"GET", "hello world"},
+                        {"/until-close", u"GET", "to the end"},
+                        {"/gzip", u"GET", "not gzip"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     Plan setup = To(c.path);
@@ -453,7 +453,8 @@ TEST_F(CurlBackend, BodiesArriveWholeWhateverTheyHold) {
 
 TEST_F(CurlBackend, FailuresSurfaceInTheCallWinHttpFailsIn) {
   server.Route("/drop", Reply{.after = Reply::After::kClose});
-  server.Route("/garbage", Reply{.bytes = "SPLAT 200 OK\r\n\r\nbody", .after = Reply::After::kClose});
+  server.Route("/garbage",
+               Reply{.bytes = "SPLAT 200 OK\r\n\r\nbody", .after = Reply::After::kClose});
   server.Route("/cut", Reply{.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nfirst part",
                              .after = Reply::After::kClose});
   server.Route("/cut-chunked", Reply{.bytes = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
@@ -529,14 +530,13 @@ TEST_F(CurlBackend, TimeoutsBoundSilenceNotTheWholeTransfer) {
 // ---------------------------------------------------------------------------------------------
 
 TEST_F(CurlBackend, RedirectsCarryCookiesOnlyWithCookiesOn) {
-  server.Route("/start", testing::HttpReply(302, "Found",
-                                            "Set-Cookie: a=1; Path=/\r\nLocation: /middle\r\n",
-                                            "redirect body"));
+  server.Route("/start",
+               testing::HttpReply(302, "Found", "Set-Cookie: a=1; Path=/\r\nLocation: /middle\r\n",
+                                  "redirect body"));
   server.Route("/middle",
-               testing::HttpReply(303, "See Other",
-                                  "Set-Cookie: b=2; Path=/\r\nLocation: " + server.Url("/end") +
-                                      "\r\n",
-                                  ""));
+               testing::HttpReply(
+                   303, "See Other",
+                   "Set-Cookie: b=2; Path=/\r\nLocation: " + server.Url("/end") + "\r\n", ""));
   server.Route("/end", testing::ReflectReply);
   for (const bool cookies : {true, false}) {
     SCOPED_TRACE(cookies ? "cookies on" : "cookies off");
@@ -588,8 +588,11 @@ TEST_F(CurlBackend, RedirectsChangeTheVerbAsWinHttpDoes) {
     std::string verb;  // at the target
     std::string body;
   };
-  const Case cases[] = {{301, "GET", ""}, {302, "GET", ""}, {303, "GET", ""},
-                        {307, "POST", "k=v"}, {308, "POST", "k=v"}};
+  const Case cases[] = {{301, "GET", ""},
+                        {302, "GET", ""},
+                        {303, "GET", ""},
+                        {307, "POST", "k=v"},
+                        {308, "POST", "k=v"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
     const std::string from = "/from" + std::to_string(c.status);
@@ -609,9 +612,9 @@ TEST_F(CurlBackend, RedirectsChangeTheVerbAsWinHttpDoes) {
 
 TEST_F(CurlBackend, TenRedirectsAreFollowedAndAnEleventhFails) {
   for (int i = 0; i < 11; ++i) {
-    server.Route("/hop" + std::to_string(i),
-                 testing::HttpReply(302, "Found",
-                                    "Location: /hop" + std::to_string(i + 1) + "\r\n", ""));
+    server.Route(
+        "/hop" + std::to_string(i),
+        testing::HttpReply(302, "Found", "Location: /hop" + std::to_string(i + 1) + "\r\n", ""));
   }
   server.Route("/hop11", testing::HttpReply(200, "OK", "", "arrived"));
   const Outcome ten = Exchange(To("/hop1"));
@@ -642,8 +645,8 @@ TEST_F(CurlBackend, BasicCredentialsGoToTheirServerOnly) {
   TestServer other;
   other.Fallback(testing::ReflectReply);
   server.Route("/here", testing::ReflectReply);
-  server.Route("/away", testing::HttpReply(302, "Found", "Location: " + other.Url("/there") +
-                                                             "\r\n", ""));
+  server.Route("/away",
+               testing::HttpReply(302, "Found", "Location: " + other.Url("/there") + "\r\n", ""));
   Plan setup = To("/here");
   setup.user = u"user";
   setup.password = u"pa:ss";
@@ -736,9 +739,9 @@ TEST_F(CurlBackend, ProxyListChoosesByScheme) {
   EXPECT_FALSE(Exchange(tunnel).sent);
   ASSERT_EQ(proxy.Requests().size(), 1u);
   EXPECT_EQ(proxy.Requests().front().requestLine, "CONNECT " + server.HostPort() + " HTTP/1.1");
-  EXPECT_THAT(proxy.Requests().front().HeaderLines(),
-              UnorderedElementsAre("Host: " + server.HostPort(),
-                                   "Proxy-Authorization: Basic cHU6cHA="));
+  EXPECT_THAT(
+      proxy.Requests().front().HeaderLines(),
+      UnorderedElementsAre("Host: " + server.HostPort(), "Proxy-Authorization: Basic cHU6cHA="));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -20,9 +20,8 @@ namespace {
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return Lower(x) == Lower(y);
-         });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 std::string_view Trim(std::string_view text) {
@@ -86,8 +85,8 @@ bool SendReply(int fd, const Reply& reply) {
     std::string block(64 * 1024, '\0');
     std::uint64_t offset = 0;
     while (offset < reply.generatedBytes) {
-      const std::size_t size =
-          static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), reply.generatedBytes - offset));
+      const std::size_t size = static_cast<std::size_t>(
+          std::min<std::uint64_t>(block.size(), reply.generatedBytes - offset));
       for (std::size_t i = 0; i < size; ++i) block[i] = GeneratedByte(offset + i);
       if (!SendAll(fd, block.data(), size)) return false;
       offset += size;

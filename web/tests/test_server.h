@@ -6,8 +6,8 @@
 // may connect at once; the destructor stops it and waits for every connection to end.
 #pragma once
 
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -42,9 +42,9 @@ struct Reply {
     kHold,      // say nothing more and keep the connection open until the client closes it
   };
   std::string bytes = {};                // sent as they are
-  std::uint64_t generatedBytes = 0;       // then this many bytes of a repeating pattern
-  int pauseMs = 0;                        // before each of the chunks
-  std::vector<std::string> chunks = {};   // then these, each after pauseMs
+  std::uint64_t generatedBytes = 0;      // then this many bytes of a repeating pattern
+  int pauseMs = 0;                       // before each of the chunks
+  std::vector<std::string> chunks = {};  // then these, each after pauseMs
   After after = After::kKeepOpen;
 };
 

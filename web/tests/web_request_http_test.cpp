@@ -20,13 +20,13 @@ int CurlBackendLiveObjects();
 namespace korvanel {
 namespace {
 
+using ::testing::HasSubstr;
 using testing::HttpReply;
+using ::testing::Not;
 using testing::ReceivedRequest;
 using testing::Reply;
-using testing::TestServer;
-using ::testing::HasSubstr;
-using ::testing::Not;
 using ::testing::StartsWith;
+using testing::TestServer;
 
 // "712 服务器未响应!"
 constexpr char kNoResponse[] = "712 \xB7\xFE\xCE\xF1\xC6\xF7\xCE\xB4\xCF\xEC\xD3\xA6!";
@@ -59,12 +59,12 @@ TEST_F(WebRequestHttp, ServerSeesTheDefaultLinesAndTheCookieLine) {
   const ReceivedRequest got = server.Requests().front();
   EXPECT_EQ(got.requestLine, "GET /reflect HTTP/1.1");
   EXPECT_THAT(got.HeaderLines(),
-              ::testing::UnorderedElementsAreArray(std::vector<std::string>{"User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; "
-                            "WOW64; Trident/5.0)",
-                            "Accept: text/html, application/xhtml+xml, */*",
-                            "Accept-Encoding: gbk, GB2312", "Accept-Language: zh-cn",
-                            "Cache-Control: no-cache", "Cookie: a=1; b=2",
-                            "Host: " + server.HostPort()}));
+              ::testing::UnorderedElementsAreArray(std::vector<std::string>{
+                  "User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; "
+                  "WOW64; Trident/5.0)",
+                  "Accept: text/html, application/xhtml+xml, */*", "Accept-Encoding: gbk, GB2312",
+                  "Accept-Language: zh-cn", "Cache-Control: no-cache", "Cookie: a=1; b=2",
+                  "Host: " + server.HostPort()}));
 }
 
 TEST_F(WebRequestHttp, PostCarriesTheFormTypeAndTheBody) {
@@ -100,15 +100,15 @@ TEST_F(WebRequestHttp, CollectsTheSetCookieLinesItRecognises) {
 }
 
 TEST_F(WebRequestHttp, CookiesSetOnARedirectGoToTheNextHopWhenCookiesAreSent) {
-  server.Route("/login", HttpReply(302, "Found", "Set-Cookie: sid=77; Path=/\r\nLocation: /home\r\n",
-                                   ""));
+  server.Route("/login",
+               HttpReply(302, "Found", "Set-Cookie: sid=77; Path=/\r\nLocation: /home\r\n", ""));
   server.Route("/home", testing::ReflectReply);
   Text cookies = "lang=zh";
   Text location = "untouched";
   Text status;
-  const Text page = WebRequest(server.Url("/login"), {.sendCookies = &cookies,
-                                                      .redirectLocation = &location,
-                                                      .statusText = &status});
+  const Text page =
+      WebRequest(server.Url("/login"),
+                 {.sendCookies = &cookies, .redirectLocation = &location, .statusText = &status});
   ASSERT_EQ(server.Requests().size(), 2u);
   EXPECT_THAT(server.Requests().back().Header("Cookie"), HasSubstr("sid=77"));
   EXPECT_THAT(server.Requests().back().Header("Cookie"), HasSubstr("lang=zh"));
@@ -124,9 +124,9 @@ TEST_F(WebRequestHttp, CookiesSetOnARedirectGoToTheNextHopWhenCookiesAreSent) {
 TEST_F(WebRequestHttp, NoRedirectStopsAtTheRedirectAndGivesItsLocation) {
   server.Route("/old", HttpReply(301, "Moved Permanently", "Location: /new?x=1\r\n", "moved"));
   Text status, location;
-  const Text page = WebRequest(server.Url("/old"), {.noRedirect = true,
-                                                    .redirectLocation = &location,
-                                                    .statusText = &status});
+  const Text page =
+      WebRequest(server.Url("/old"),
+                 {.noRedirect = true, .redirectLocation = &location, .statusText = &status});
   EXPECT_EQ(page, "moved");
   EXPECT_EQ(status, "301 Moved Permanently");
   EXPECT_EQ(location, "/new?x=1");
@@ -134,8 +134,9 @@ TEST_F(WebRequestHttp, NoRedirectStopsAtTheRedirectAndGivesItsLocation) {
 }
 
 TEST_F(WebRequestHttp, APageDeclaringUtf8IsDecoded) {
-  const std::string page = "<html><head><meta charset=\"utf-8\"></head><body>\xE4\xB8\xAD\xE6\x96\x87"
-                           "</body></html>";
+  const std::string page =
+      "<html><head><meta charset=\"utf-8\"></head><body>\xE4\xB8\xAD\xE6\x96\x87"
+      "</body></html>";
   server.Route("/utf8", HttpReply(200, "OK", "Content-Type: text/html\r\n", page));
   ByteSet bytes;
   const Text text = WebRequest(server.Url("/utf8"), {.responseBytes = &bytes});
@@ -156,9 +157,10 @@ TEST_F(WebRequestHttp, BodiesWithANulOrNoneAtAll) {
     SCOPED_TRACE(method);
     Text status, headers;
     bytes = {1, 2, 3};
-    const Text text =
-        WebRequest(server.Url("/empty"), {.method = method, .responseHeaders = &headers,
-                                          .statusText = &status, .responseBytes = &bytes});
+    const Text text = WebRequest(server.Url("/empty"), {.method = method,
+                                                        .responseHeaders = &headers,
+                                                        .statusText = &status,
+                                                        .responseBytes = &bytes});
     EXPECT_EQ(text, "");
     EXPECT_TRUE(bytes.empty());
     EXPECT_EQ(status, "204 No Content");
@@ -171,7 +173,8 @@ TEST_F(WebRequestHttp, ABodyCutShortKeepsWhatArrivedAndTheStatus) {
                              .after = Reply::After::kClose});
   Text status;
   ByteSet bytes;
-  const Text text = WebRequest(server.Url("/cut"), {.statusText = &status, .responseBytes = &bytes});
+  const Text text =
+      WebRequest(server.Url("/cut"), {.statusText = &status, .responseBytes = &bytes});
   EXPECT_EQ(text, "partial");
   EXPECT_EQ(status, "200 OK");
   EXPECT_EQ(bytes.size(), 7u);
@@ -209,14 +212,16 @@ TEST_F(WebRequestHttp, AProxyIsAskedForTheAbsoluteAddressWithItsCredentials) {
   TestServer proxy;
   // The proxy answers itself, so what arrives shows it was asked.
   proxy.Fallback([](const ReceivedRequest& request) {
-    return HttpReply(200, "OK", "", request.requestLine + "|" + request.Header("Proxy-Authorization"));
+    return HttpReply(200, "OK", "",
+                     request.requestLine + "|" + request.Header("Proxy-Authorization"));
   });
-  const Text text = WebRequest(server.Url("/p?q=1"), {.proxy = proxy.HostPort(),
-                                                      .proxyUserName = "pu",
-                                                      .proxyPassword = "pp"});
+  const Text text =
+      WebRequest(server.Url("/p?q=1"),
+                 {.proxy = proxy.HostPort(), .proxyUserName = "pu", .proxyPassword = "pp"});
   EXPECT_EQ(text, "GET " + server.Url("/p?q=1") + " HTTP/1.1|Basic cHU6cHA=");
   EXPECT_TRUE(server.Requests().empty());
-  EXPECT_THAT(proxy.Requests().front().HeaderLines(), Not(::testing::Contains(StartsWith("Proxy-Connection"))));
+  EXPECT_THAT(proxy.Requests().front().HeaderLines(),
+              Not(::testing::Contains(StartsWith("Proxy-Connection"))));
 }
 
 }  // namespace
