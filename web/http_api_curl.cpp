@@ -19,6 +19,8 @@
 //   with a proper token as its name makes AddRequestHeaders fail and adds nothing, rather
 //   than putting a broken line on the wire. A Content-Length line of the caller is dropped:
 //   the body itself decides it.
+// - A proxy that refuses the tunnel of an https request gives the response (a 407 asking for
+//   credentials, say), as with WinHttp; curl alone would fail the transfer.
 // - Timeouts: resolve plus connect bound the connection phase (curl cannot time them apart);
 //   send and receive bound inactivity, measured here, not the whole transfer.
 #include "web/http_api.h"
@@ -417,7 +419,9 @@ struct Request final : Handle {
   bool sent = false;       // the request of this hop went out
   bool headersStarted = false;
   bool headersDone = false;
-  std::string hopHeaders;  // normalised to CR LF line ends
+  std::string hopHeaders;      // normalised to CR LF line ends
+  std::string tunnelHeaders;   // a proxy's answer to the tunnel request of an https hop
+  bool tunnelRefused = false;  // that answer, not the server's, is the response
   bool transferDone = false;
   CURLcode transferResult = CURLE_OK;
   std::optional<Hop> nextHop;  // a redirect that will be followed
@@ -766,10 +770,28 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   auto& request = *static_cast<Request*>(user);
   const std::size_t length = size * count;
   request.idleSince = Clock::now();
-  request.headersStarted = true;
-  if (request.headersDone) return length;  // trailers of a chunked body
   std::string_view line(data, length);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  if (!request.connected) {
+    // Before the connection stands, only a proxy answering the tunnel request speaks. When it
+    // refuses, its answer is the response, as WinHttp gives it (a 407 asks for credentials).
+    if (!line.empty()) {
+      request.tunnelHeaders.append(line.data(), line.size()) += "\r\n";
+      return length;
+    }
+    const int status = StatusCodeOf(request.tunnelHeaders);
+    if (status < 200 || status > 299) {
+      request.finalHeaders = std::move(request.tunnelHeaders) + "\r\n";
+      request.tunnelRefused = true;
+      request.received = true;
+      request.headersStarted = true;
+      request.headersDone = true;
+    }
+    request.tunnelHeaders.clear();
+    return length;
+  }
+  request.headersStarted = true;
+  if (request.headersDone) return length;  // trailers of a chunked body
   if (!line.empty()) {
     for (char c : line) request.hopHeaders += c == '\0' ? ' ' : c;
     request.hopHeaders += "\r\n";
@@ -917,6 +939,7 @@ bool StartTransfer(Request& request) {
   request.headersStarted = false;
   request.headersDone = false;
   request.hopHeaders.clear();
+  request.tunnelHeaders.clear();
   request.transferDone = false;
   request.transferResult = CURLE_OK;
   request.nextHop.reset();
@@ -962,7 +985,6 @@ bool CreateTransfer(Request& request) {
   set(CURLOPT_PREREQDATA, &request);
   set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
   set(CURLOPT_HEADEROPT, static_cast<long>(CURLHEADER_SEPARATE));
-  set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   // Nor does a proxy hear a Proxy-Connection line the caller did not write.
   ok = ok && request.proxyHeaders.Append("Proxy-Connection:");
   set(CURLOPT_PROXYHEADER, request.proxyHeaders.get());
@@ -1067,6 +1089,7 @@ void Drive(Request& request, Goal goal) {
 
 // True while the body can still give bytes or has ended cleanly.
 bool BodyHealthy(const Request& request) {
+  if (request.tunnelRefused) return true;  // the proxy's answer ends with its headers
   return !request.timedOut && (!request.transferDone || request.transferResult == CURLE_OK);
 }
 

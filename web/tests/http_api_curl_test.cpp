@@ -731,17 +731,37 @@ TEST_F(CurlBackend, ProxyListChoosesByScheme) {
   EXPECT_TRUE(proxy.Requests().empty());
   EXPECT_EQ(server.ConnectionCount(), 1);
 
-  // A list without a scheme serves https too, through a tunnel the proxy refuses here.
+  // A list without a scheme serves https too, through a tunnel. The proxy refuses it here, and
+  // its answer is the response, as WinHttp hands it back.
   Plan tunnel = direct;
   tunnel.proxy = U(proxy.HostPort());
   tunnel.proxyUser = u"pu";
   tunnel.proxyPassword = u"pp";
-  EXPECT_FALSE(Exchange(tunnel).sent);
+  const Outcome refused = Exchange(tunnel);
+  EXPECT_TRUE(refused.sent);
+  ASSERT_TRUE(refused.received);
+  EXPECT_EQ(StatusLine(refused), "HTTP/1.1 403 Forbidden");
+  EXPECT_THAT(Narrow(refused.headers), ::testing::EndsWith("\r\n\r\n"));
+  EXPECT_EQ(refused.body, "");
+  EXPECT_FALSE(refused.dataFailed);
   ASSERT_EQ(proxy.Requests().size(), 1u);
   EXPECT_EQ(proxy.Requests().front().requestLine, "CONNECT " + server.HostPort() + " HTTP/1.1");
   EXPECT_THAT(
       proxy.Requests().front().HeaderLines(),
       UnorderedElementsAre("Host: " + server.HostPort(), "Proxy-Authorization: Basic cHU6cHA="));
+
+  // A tunnel the proxy opens is no response: here nothing answers inside it, so the secure
+  // handshake and with it the sending fail.
+  TestServer opener;
+  opener.Fallback([](const ReceivedRequest&) {
+    return Reply{.bytes = "HTTP/1.1 200 Connection established\r\n\r\n",
+                 .after = Reply::After::kHold};
+  });
+  Plan opened = direct;
+  opened.proxy = U(opener.HostPort());
+  const Outcome silent = Exchange(opened);
+  EXPECT_FALSE(silent.sent);
+  EXPECT_EQ(opener.Requests().size(), 1u);
 }
 
 // ---------------------------------------------------------------------------------------------

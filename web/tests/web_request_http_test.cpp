@@ -224,5 +224,22 @@ TEST_F(WebRequestHttp, AProxyIsAskedForTheAbsoluteAddressWithItsCredentials) {
               Not(::testing::Contains(StartsWith("Proxy-Connection"))));
 }
 
+TEST_F(WebRequestHttp, AProxyRefusingAnHttpsTunnelGivesItsStatus) {
+  TestServer proxy;
+  proxy.Fallback([](const ReceivedRequest&) {
+    return HttpReply(407, "Proxy Authentication Required",
+                     "Proxy-Authenticate: Basic realm=\"p\"\r\n", "who are you");
+  });
+  Text status, headers;
+  const Text text =
+      WebRequest("https://" + server.HostPort() + "/secret",
+                 {.responseHeaders = &headers, .proxy = proxy.HostPort(), .statusText = &status});
+  EXPECT_EQ(text, "");
+  EXPECT_EQ(status, "407 Proxy Authentication Required");
+  EXPECT_THAT(headers, HasSubstr("\r\nProxy-Authenticate: Basic realm=\"p\"\r\n"));
+  EXPECT_EQ(proxy.Requests().front().method, "CONNECT");
+  EXPECT_EQ(server.ConnectionCount(), 0);
+}
+
 }  // namespace
 }  // namespace korvanel
