@@ -1,7 +1,6 @@
 #include "text/text.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -438,9 +437,12 @@ TEST(TextArrays, OneBasedAndSafeOutsideTheRange) {
 class ReadTextFileTest : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "text_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
+    // create_directory is false when the name is taken, so a fresh name is tried again.
+    std::random_device seed;
+    do {
+      m_dir = std::filesystem::temp_directory_path() /
+              ("text_test." + std::to_string(seed()) + std::to_string(seed()));
+    } while (!std::filesystem::create_directory(m_dir));
   }
   void TearDown() override {
     std::error_code ignored;
