@@ -450,7 +450,10 @@ class ReadTextFileTest : public testing::Test {
   }
   // Writes bytes to a file in the folder; name is UTF-8, as the file system spells it.
   std::string Write(const std::string& name, std::string_view bytes) {
-    const std::filesystem::path path = m_dir / name;
+    // A char8_t name is read as UTF-8 everywhere; a plain string would be taken in the
+    // system's ANSI code page on Windows.
+    const std::filesystem::path path =
+        m_dir / std::filesystem::path(std::u8string(name.begin(), name.end()));
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
     return path.string();
   }
