@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "text/code_page.h"
+#include "text/utf8.h"
 
 namespace korvanel {
 namespace {
@@ -485,38 +486,7 @@ std::string FileSystemName(std::string_view path) {
   bool ascii = true;
   for (char c : path) ascii = ascii && !IsLeadByte(static_cast<unsigned char>(c));
   if (ascii) return std::string(path);
-  const ByteSet wide = AnsiToUnicode(path);
-  std::string name;
-  name.reserve(wide.size() * 2);
-  const std::size_t units = wide.size() / 2;
-  for (std::size_t i = 0; i < units; ++i) {
-    std::uint32_t cp = wide[2 * i] | (static_cast<std::uint32_t>(wide[2 * i + 1]) << 8);
-    if (cp == 0) break;
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units) {
-      const std::uint32_t low = wide[2 * i + 2] | (static_cast<std::uint32_t>(wide[2 * i + 3]) << 8);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-        ++i;
-      }
-    }
-    if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
-    if (cp < 0x80) {
-      name += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      name += static_cast<char>(0xC0 | (cp >> 6));
-      name += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      name += static_cast<char>(0xE0 | (cp >> 12));
-      name += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      name += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      name += static_cast<char>(0xF0 | (cp >> 18));
-      name += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      name += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      name += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  return name;
+  return Utf16LeToUtf8(AnsiToUnicode(path));
 }
 
 FilePtr OpenForReading(std::string_view path) {

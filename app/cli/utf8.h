@@ -6,12 +6,9 @@
 #include <string_view>
 
 #include "text/text.h"
+#include "text/utf8.h"
 
 namespace korvanel::cli {
-
-// UTF-16LE code units as UTF-8, up to the first zero unit. A surrogate without its partner
-// becomes U+FFFD, so the result is always valid UTF-8.
-std::string Utf16LeToUtf8(const ByteSet& utf16);
 
 // Code page 936 text as UTF-8 (AnsiToUnicode, then the conversion above).
 std::string GbkToUtf8(std::string_view text);
