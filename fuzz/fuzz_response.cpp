@@ -3,6 +3,7 @@
 // character-set declarations, cookies on entry and a failing call now and then. Every
 // out-parameter is held to the rules it is built by, and every handle must be closed once,
 // request first.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,8 +35,12 @@ constexpr const char* kDeclarations[] = {
     "<meta\ncharset=utf-8>",
 };
 
+// Any occurrence, not only at character starts: the declaration is searched in the UTF-16
+// form of the page, where a byte that cannot be a trail byte starts a character of its own.
 bool HasFolded(std::string_view text, std::string_view word) {
-  return ref::FindText(text, word, std::nullopt, true) != -1;
+  auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+  return std::search(text.begin(), text.end(), word.begin(), word.end(),
+                     [&](char a, char b) { return fold(a) == fold(b); }) != text.end();
 }
 
 // The cookies the rules collect from the header lines, added to what the caller held.
