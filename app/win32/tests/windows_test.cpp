@@ -20,7 +20,10 @@
 #include "app/win32/message_loop.h"
 #include "app/win32/tests/loopback_server.h"
 #include "app/win32/wide_text.h"
+#include "app/win32/windows_api.h"
 #include "web/message_pump.h"
+
+#include <dlgs.h>
 
 using namespace korvanel;
 
@@ -124,18 +127,29 @@ void PumpPending() {
 std::function<void(HWND)> g_whenOpen;
 const wchar_t* g_awaitedClass = nullptr;
 
-void CALLBACK AwaitWindow(HWND, UINT, UINT_PTR timer, DWORD) {
-  HWND found = nullptr;
+// A visible top-level window of className that this thread made. Other test programs may run
+// beside this one under the same Wine server, so windows are looked for in this thread only.
+HWND FindThreadWindow(const wchar_t* className) {
+  struct Search {
+    const wchar_t* className;
+    HWND found;
+  } search{className, nullptr};
   ::EnumThreadWindows(
       ::GetCurrentThreadId(),
-      [](HWND window, LPARAM result) -> BOOL {
-        if (::IsWindowVisible(window) && ClassOf(window) == g_awaitedClass) {
-          *reinterpret_cast<HWND*>(result) = window;
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        if (::IsWindowVisible(window) && ClassOf(window) == s->className) {
+          s->found = window;
           return FALSE;
         }
         return TRUE;
       },
-      reinterpret_cast<LPARAM>(&found));
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+void CALLBACK AwaitWindow(HWND, UINT, UINT_PTR timer, DWORD) {
+  const HWND found = FindThreadWindow(g_awaitedClass);
   if (found == nullptr) return;
   ::KillTimer(nullptr, timer);
   std::function<void(HWND)> action = std::move(g_whenOpen);
@@ -398,6 +412,56 @@ TEST_F(WindowsTest, ImportListsEveryLineOfTheChosenFile) {
   EXPECT_EQ(CellText(List(), 5, 0), L"B2");
 }
 
+// The common open-file dialog itself, as a user meets it: no filter, no read-only box, and
+// after an OK the chosen file is offered again the next time.
+TEST_F(WindowsTest, ImportThroughTheRealOpenFileDialog) {
+  ScratchFolder folder;
+  const std::wstring path = folder.Write(L"list.txt", "A1\r\nB2\r\n");
+  MainWindow window(m_prefix);
+  ASSERT_TRUE(window.Create());
+  const HWND importButton = ::GetDlgItem(window.Window(), MainWindow::kImportButtonId);
+  const auto fileNameBox = [](HWND dialog) {
+    const HWND edit = ::GetDlgItem(dialog, edt1);
+    return edit != nullptr ? edit : ::GetDlgItem(dialog, cmb13);
+  };
+
+  bool readOnlyShown = true;
+  LRESULT filters = -1;
+  HWND owner = nullptr;
+  WhenWindowOpens(L"#32770", [&](HWND dialog) {
+    const HWND readOnly = ::GetDlgItem(dialog, chx1);
+    readOnlyShown = readOnly != nullptr && ::IsWindowVisible(readOnly);
+    filters = ::SendDlgItemMessageW(dialog, cmb1, CB_GETCOUNT, 0, 0);
+    owner = ::GetWindow(dialog, GW_OWNER);
+    ::SetWindowTextW(fileNameBox(dialog), path.c_str());
+    ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
+  });
+  ::SendMessageW(importButton, BM_CLICK, 0, 0);
+  EXPECT_FALSE(readOnlyShown);
+  EXPECT_LE(filters, 0);
+  EXPECT_EQ(owner, window.Window());
+  const HWND list = window.Rows().ListWindowHandle();
+  ASSERT_EQ(RowCount(list), 2);
+  EXPECT_EQ(CellText(list, 1, 0), L"B2");
+  EXPECT_EQ(WindowText(::GetDlgItem(window.Window(), MainWindow::kPathEditId)), path);
+
+  // The dialog opens in the kept file's folder with its name in the box.
+  std::wstring offered;
+  wchar_t folderShown[MAX_PATH] = {};
+  WhenWindowOpens(L"#32770", [&](HWND dialog) {
+    offered = WindowText(fileNameBox(dialog));
+    ::SendMessageW(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folderShown));
+    ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDCANCEL)));
+  });
+  ::SendMessageW(importButton, BM_CLICK, 0, 0);
+  const std::filesystem::path kept(path);
+  EXPECT_TRUE(offered == path || offered == kept.filename().wstring()) << FromWide(offered);
+  EXPECT_EQ(std::wstring(folderShown), kept.parent_path().wstring());
+  EXPECT_EQ(RowCount(list), 4);
+}
+
 TEST_F(WindowsTest, QueryFillsTheRowsAndScrollsToEach) {
   AddRows({"A1", "B2", "C3", "D4"});
   for (int i = 0; i < 40; ++i) {
@@ -511,7 +575,7 @@ TEST_P(DoubleClickTest, OpensTheModalDetailWindowForTheCell) {
   EXPECT_TRUE(served);
   EXPECT_TRUE(::IsWindowEnabled(Main()));
   EXPECT_EQ(selectedCellText, c.cellText);
-  EXPECT_EQ(::FindWindowW(DetailWindow::kClassName, nullptr), nullptr);
+  EXPECT_EQ(FindThreadWindow(DetailWindow::kClassName), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(
