@@ -30,8 +30,8 @@ class BaseWindow {
  protected:
   // Registers the class on first use (Derived::kClassName, Derived::kBackground) and creates
   // the window; HandleMessage sees WM_CREATE before this returns.
-  bool CreateWindowOfClass(const std::wstring& caption, DWORD style, DWORD exStyle, int x,
-                           int y, int width, int height, HWND parent) {
+  bool CreateWindowOfClass(const std::wstring& caption, DWORD style, DWORD exStyle, int x, int y,
+                           int width, int height, HWND parent) {
     static const bool registered = [] {
       WNDCLASSEXW windowClass{};
       windowClass.cbSize = sizeof(windowClass);
@@ -44,8 +44,8 @@ class BaseWindow {
       return ::RegisterClassExW(&windowClass) != 0;
     }();
     if (!registered) return false;
-    ::CreateWindowExW(exStyle, Derived::kClassName, caption.c_str(), style, x, y, width,
-                      height, parent, nullptr, ::GetModuleHandleW(nullptr), this);
+    ::CreateWindowExW(exStyle, Derived::kClassName, caption.c_str(), style, x, y, width, height,
+                      parent, nullptr, ::GetModuleHandleW(nullptr), this);
     return m_window != nullptr;
   }
 
@@ -61,8 +61,7 @@ class BaseWindow {
       self = reinterpret_cast<BaseWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     }
     if (self == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
-    const LRESULT result =
-        static_cast<Derived*>(self)->HandleMessage(message, wParam, lParam);
+    const LRESULT result = static_cast<Derived*>(self)->HandleMessage(message, wParam, lParam);
     if (message == WM_NCDESTROY) {
       ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
       self->m_window = nullptr;

@@ -73,10 +73,9 @@ void WebView::Create(HWND parent, RECT place) {
   if (!host.available()) return;
   // The ProgID as the window text makes the host create the control without loading any
   // page: the view has no address until one is set.
-  m_host = ::CreateWindowExW(0, L"AtlAxWin", L"Shell.Explorer.2", WS_CHILD | WS_VISIBLE,
-                             place.left, place.top, place.right - place.left,
-                             place.bottom - place.top, parent, nullptr,
-                             ::GetModuleHandleW(nullptr), nullptr);
+  m_host = ::CreateWindowExW(0, L"AtlAxWin", L"Shell.Explorer.2", WS_CHILD | WS_VISIBLE, place.left,
+                             place.top, place.right - place.left, place.bottom - place.top, parent,
+                             nullptr, ::GetModuleHandleW(nullptr), nullptr);
   if (m_host == nullptr) return;
   m_browser = host.Control(m_host).As<IWebBrowser2>(IID_IWebBrowser2);
   // Silent: script errors and the like never raise a dialog of the browser's own.
@@ -113,9 +112,9 @@ LRESULT DetailWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
   switch (message) {
     case WM_CREATE:
       if (!RegisterCanvasClass()) return -1;
-      m_canvas = ::CreateWindowExW(0, kCanvasClassName, L"",
-                                   WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 8, 8, 464, 432,
-                                   Window(), nullptr, ::GetModuleHandleW(nullptr), nullptr);
+      m_canvas =
+          ::CreateWindowExW(0, kCanvasClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 8, 8,
+                            464, 432, Window(), nullptr, ::GetModuleHandleW(nullptr), nullptr);
       if (m_canvas == nullptr) return -1;
       ::SendMessageW(m_canvas, WM_SETFONT,
                      reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);

@@ -20,10 +20,10 @@ HFONT DefaultGuiFont() { return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_
 
 HWND CreateControl(HWND parent, const wchar_t* className, std::string_view text, DWORD style,
                    DWORD exStyle, int id, int x, int y, int width, int height) {
-  const HWND control = ::CreateWindowExW(
-      exStyle, className, ToWide(text).c_str(), WS_CHILD | WS_VISIBLE | style, x, y, width,
-      height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-      ::GetModuleHandleW(nullptr), nullptr);
+  const HWND control =
+      ::CreateWindowExW(exStyle, className, ToWide(text).c_str(), WS_CHILD | WS_VISIBLE | style, x,
+                        y, width, height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                        ::GetModuleHandleW(nullptr), nullptr);
   if (control != nullptr) {
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultGuiFont()), FALSE);
   }

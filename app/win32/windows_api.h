@@ -9,12 +9,15 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// windows.h comes first.
+// clang-format off
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
 #include <exdisp.h>
 #include <ole2.h>
 #include <oleauto.h>
+// clang-format on
 
 #undef FindText
 #undef ReplaceText

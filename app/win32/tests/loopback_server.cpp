@@ -119,8 +119,7 @@ void LoopbackServer::Serve(std::uintptr_t client) {
     if (page != m_pages.end()) body = page->second;
   }
   const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                             std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
-                             body;
+                             std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
   std::size_t sent = 0;
   while (sent < answer.size()) {
     const int n = ::send(client, answer.data() + sent, static_cast<int>(answer.size() - sent), 0);

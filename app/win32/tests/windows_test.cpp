@@ -258,9 +258,7 @@ class WindowsTest : public ::testing::Test {
       m_window->Rows().SetCellText(m_window->Rows().AddRow(), 0, number);
     }
   }
-  void ClickQuery() {
-    ::SendMessageW(Control(MainWindow::kQueryButtonId), BM_CLICK, 0, 0);
-  }
+  void ClickQuery() { ::SendMessageW(Control(MainWindow::kQueryButtonId), BM_CLICK, 0, 0); }
 
   static korvanel::testing::LoopbackServer* s_server;
   Text m_prefix;
@@ -541,8 +539,7 @@ TEST_P(DoubleClickTest, OpensTheModalDetailWindowForTheCell) {
   const HWND list = List();
   RECT client{};
   ::GetClientRect(list, &client);
-  const POINT at = c.row >= 0 ? CellCentre(list, c.row, c.column)
-                              : POINT{20, client.bottom - 10};
+  const POINT at = c.row >= 0 ? CellCentre(list, c.row, c.column) : POINT{20, client.bottom - 10};
 
   std::wstring caption;
   bool mainEnabled = true;
