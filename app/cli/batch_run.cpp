@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/cli/atomic_output.h"
+#include "app/records/atomic_output.h"
 #include "app/cli/ordered_runner.h"
 #include "app/cli/progress.h"
-#include "app/cli/utf8.h"
+#include "app/records/record_text.h"
 #include "app/cli/waybill_input.h"
 
 namespace korvanel::cli {

@@ -1,4 +1,4 @@
-#include "app/cli/utf8.h"
+#include "app/records/record_text.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/batch_query.h"
-#include "app/cli/utf8.h"
+#include "app/records/record_text.h"
 #include "child_process.h"
 #include "scripted_server.h"
 #include "temp_dir.h"

@@ -8,7 +8,7 @@
 #include "text/text.h"
 #include "text/utf8.h"
 
-namespace korvanel::cli {
+namespace korvanel {
 
 // Code page 936 text as UTF-8 (AnsiToUnicode, then the conversion above).
 std::string GbkToUtf8(std::string_view text);
@@ -17,4 +17,4 @@ std::string GbkToUtf8(std::string_view text);
 // character one. Code page 936 lays its characters out so that the byte count is the width.
 int DisplayWidth(std::string_view text);
 
-}  // namespace korvanel::cli
+}  // namespace korvanel

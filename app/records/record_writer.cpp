@@ -1,4 +1,4 @@
-#include "app/cli/record_writer.h"
+#include "app/records/record_writer.h"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/cli/utf8.h"
+#include "app/records/record_text.h"
 
-namespace korvanel::cli {
+namespace korvanel {
 namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
@@ -210,4 +210,4 @@ std::unique_ptr<RecordWriter> MakeTextWriter(OutputFormat format, OutputEncoding
   return writer;
 }
 
-}  // namespace korvanel::cli
+}  // namespace korvanel

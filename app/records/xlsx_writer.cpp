@@ -1,5 +1,5 @@
 // The workbook format, through libxlsxwriter.
-#include "app/cli/record_writer.h"
+#include "app/records/record_writer.h"
 
 #include <xlsxwriter.h>
 
@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/cli/utf8.h"
+#include "app/records/record_text.h"
 
-namespace korvanel::cli {
+namespace korvanel {
 namespace {
 
 constexpr const char* kSheetName =
@@ -106,4 +106,4 @@ std::unique_ptr<RecordWriter> MakeXlsxWriter(std::string path) {
   return std::make_unique<XlsxWriter>(std::move(path));
 }
 
-}  // namespace korvanel::cli
+}  // namespace korvanel
