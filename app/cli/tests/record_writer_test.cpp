@@ -1,4 +1,4 @@
-#include "app/cli/record_writer.h"
+#include "app/records/record_writer.h"
 
 #include <gtest/gtest.h>
 

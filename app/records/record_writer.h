@@ -1,4 +1,5 @@
-// The output formats of waybill-query: one record per list row, in list order.
+// The result formats: one record per list row, in list order. waybill-query writes them and
+// the desktop tools export them, so both give the same bytes for the same rows.
 //
 // Records hold the program's own code page 936 texts; a writer turns them into the bytes of
 // the chosen format and encoding. The text writers append to a caller's buffer, which the
@@ -12,7 +13,7 @@
 
 #include "text/text.h"
 
-namespace korvanel::cli {
+namespace korvanel {
 
 // The report list's column titles, as the desktop tool shows them; the header row of
 // every format that has one.
@@ -61,4 +62,4 @@ std::string CsvField(std::string_view field);
 // One field of tab-separated values: backslash, tab, CR and LF escaped as \\ \t \r \n.
 std::string TsvField(std::string_view field);
 
-}  // namespace korvanel::cli
+}  // namespace korvanel
