@@ -609,3 +609,47 @@ TEST_F(WindowsTest, DetailWindowGeometryAndControls) {
   EXPECT_TRUE(SameRect(ClientPlace(host), RECT{6, 2, 442, 416})) << Describe(ClientPlace(host));
   EXPECT_TRUE(detail.View().HasBrowser());
 }
+
+// The Wine programs of a test run share the default desktop, which may have been made before
+// there was any display and then takes no windows; a program takes its display driver from its
+// desktop when it starts. So the tests run in a child of this program started on a desktop of
+// their own, made on this program's display; this program passes on the child's exit status.
+namespace {
+
+constexpr const wchar_t* kTestDesktop = L"Korvanel.WindowTests";
+
+bool OnTestDesktop() {
+  wchar_t name[128] = {};
+  return ::GetUserObjectInformationW(::GetThreadDesktop(::GetCurrentThreadId()), UOI_NAME, name,
+                                     sizeof(name), nullptr) &&
+         std::wstring(name) == kTestDesktop;
+}
+
+int RunOnTestDesktop() {
+  const HDESK desktop = ::CreateDesktopW(kTestDesktop, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  if (desktop == nullptr) return 1;
+  std::wstring commandLine = ::GetCommandLineW();
+  std::wstring desktopName = kTestDesktop;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.lpDesktop = desktopName.data();
+  PROCESS_INFORMATION child{};
+  DWORD status = 1;
+  if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &child)) {
+    ::WaitForSingleObject(child.hProcess, INFINITE);
+    ::GetExitCodeProcess(child.hProcess, &status);
+    ::CloseHandle(child.hThread);
+    ::CloseHandle(child.hProcess);
+  }
+  ::CloseDesktop(desktop);
+  return static_cast<int>(status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!OnTestDesktop()) return RunOnTestDesktop();
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
