@@ -1,6 +1,8 @@
 #include "app/gui/main_window.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QDir>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -40,6 +42,15 @@ OpenFileDialog::OpenFileDialog(QWidget* parent) : m_dialog(new QFileDialog(paren
   // Qt's own dialog behaves the same on every desktop (and under a virtual X server).
   m_dialog->setOption(QFileDialog::DontUseNativeDialog);
 #endif
+  // Enter in the file name box closes the dialog from inside the key press that the name
+  // completer's list passes on to the box; the box still holds the focus at that moment, so
+  // the list is left open, and an open list takes the next click anywhere to close itself.
+  // It goes with its dialog instead.
+  QObject::connect(m_dialog, &QDialog::finished, m_dialog, [dialog = m_dialog] {
+    for (QCompleter* completer : dialog->findChildren<QCompleter*>()) {
+      if (completer->popup()->isVisible()) completer->popup()->hide();
+    }
+  });
 }
 
 bool OpenFileDialog::Run() {

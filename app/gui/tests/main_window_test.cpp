@@ -1,7 +1,9 @@
 // The desktop tool's windows, driven as a user would: geometry and settings, the import
 // through the file dialog, a query against a local endpoint, double-clicks that open the
 // detail window, and closing the main window while a query runs.
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -46,6 +48,20 @@ void TypeFileName(QFileDialog* dialog, const QString& path) {
   nameEdit->setText(path);
 }
 
+// Presses the keys of text on the keyboard of window's screen: each goes where a person's key
+// goes, to an open popup (the name completer's list) before the focused box.
+void TypeOnKeyboard(QWindow* window, const QString& text) {
+  for (const QChar c : text) QTest::keyClick(window, c.toLatin1());
+}
+
+// A click of the mouse at a widget's centre, delivered to its window as the window system
+// delivers one, so an open popup sees it first.
+void ClickOnScreen(QWidget* widget) {
+  QWidget* window = widget->window();
+  QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {},
+                    widget->mapTo(window, widget->rect().center()));
+}
+
 QString CellText(const MainWindow& window, int row, int column) {
   return window.model()->index(row, column).data().toString();
 }
@@ -64,6 +80,7 @@ class MainWindowTest : public QObject {
   void listColumnsAndSettings();
   void headerClickSortsNothing();
   void importThroughTheFileDialog();
+  void firstClickAfterEnterInTheDialogActs();
   void queryFillsTheRows();
   void doubleClickOpensTheDetailWindow_data();
   void doubleClickOpensTheDetailWindow();
@@ -229,6 +246,38 @@ void MainWindowTest::importThroughTheFileDialog() {
   QCOMPARE(prefilled.value(0), QDir::fromNativeSeparators(path));
   QCOMPARE(m_window->model()->rowCount(), 6);
   QCOMPARE(CellText(*m_window, 5, 0), QStringLiteral("B2"));
+}
+
+void MainWindowTest::firstClickAfterEnterInTheDialogActs() {
+  const QString path =
+      QDir(qEnvironmentVariable("KORVANEL_SOURCE_DIR")).filePath("samples/waybills.txt");
+  QVERIFY(QFile::exists(path));
+  auto* importButton = m_window->findChild<QPushButton*>(QStringLiteral("按钮1"));
+  auto* queryButton = m_window->findChild<QPushButton*>(QStringLiteral("按钮2"));
+
+  bool listWasOpen = false;
+  WhenModalOpens([&](QWidget* dialog) {
+    // The path typed key by key; the name completer opens its list of matches, and Enter
+    // is pressed while the list is showing, as a person does.
+    TypeOnKeyboard(dialog->windowHandle(), path);
+    QCompleter* completer = dialog->findChild<QCompleter*>();
+    QVERIFY(completer);
+    QTRY_VERIFY_WITH_TIMEOUT(completer->popup()->isVisible(), 10000);
+    listWasOpen = true;
+    QTest::keyClick(dialog->windowHandle(), Qt::Key_Return);
+  });
+  QTest::mouseClick(importButton, Qt::LeftButton);
+  QVERIFY(listWasOpen);
+  QVERIFY(!m_window->fileDialog()->isVisible());
+  QCOMPARE(m_window->findChild<QLineEdit*>(QStringLiteral("编辑框1"))->text(),
+           QDir::toNativeSeparators(path));
+  const int rows = m_window->model()->rowCount();
+  QVERIFY(rows > 0);
+
+  const std::size_t before = m_server->Targets().size();
+  ClickOnScreen(queryButton);
+  QCOMPARE(m_server->Targets().size(), before + rows);
+  QVERIFY(QApplication::activePopupWidget() == nullptr);
 }
 
 void MainWindowTest::queryFillsTheRows() {
