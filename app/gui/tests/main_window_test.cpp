@@ -122,13 +122,31 @@ void ChooseFromMenu(QMenu* menu, const QString& caption) {
   QFAIL(qPrintable("no menu entry " + caption));
 }
 
-// Types a name into the save dialog's name box and presses Enter.
-void SaveAs(QFileDialog* dialog, const QString& path) {
+// Clicks into a file dialog's name box, so the keys typed next go there.
+QLineEdit* ClickIntoNameBox(QFileDialog* dialog) {
   auto* nameEdit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-  QVERIFY(nameEdit);
-  nameEdit->selectAll();
+  if (nameEdit == nullptr) return nullptr;
+  ClickOnScreen(nameEdit);
+  return QTest::qWaitFor([&] { return dialog->focusWidget() == nameEdit; }) ? nameEdit
+                                                                          : nullptr;
+}
+
+// Replaces the name in the save dialog's name box by typing, and presses Enter. A dialog
+// that does not close is cancelled, so a failing test does not hang on it.
+void SaveAs(QFileDialog* dialog, const QString& path) {
+  QLineEdit* nameEdit = ClickIntoNameBox(dialog);
+  if (nameEdit == nullptr) {
+    dialog->reject();
+    QFAIL("the name box takes no keys");
+  }
+  QTest::keyClick(dialog->windowHandle(), Qt::Key_A, Qt::ControlModifier);
   TypeOnKeyboard(dialog->windowHandle(), path);
   QTest::keyClick(dialog->windowHandle(), Qt::Key_Return);
+  if (!QTest::qWaitFor([&] { return !dialog->isVisible(); }, 5000)) {
+    const QString typed = nameEdit->text();
+    dialog->reject();
+    QFAIL(qPrintable("the save dialog stayed open with " + typed));
+  }
 }
 
 QByteArray ReadFile(const QString& path) {
@@ -344,6 +362,7 @@ void MainWindowTest::firstClickAfterEnterInTheDialogActs() {
   WhenModalOpens([&](QWidget* dialog) {
     // The path typed key by key; the name completer opens its list of matches, and Enter
     // is pressed while the list is showing, as a person does.
+    QVERIFY(ClickIntoNameBox(qobject_cast<QFileDialog*>(dialog)));
     TypeOnKeyboard(dialog->windowHandle(), path);
     QCompleter* completer = dialog->findChild<QCompleter*>();
     QVERIFY(completer);
