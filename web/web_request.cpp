@@ -113,20 +113,24 @@ Text SetCookieValue(const Text& line) {
   return TrimBoth(value);
 }
 
-// The body as received, or the text it spells in the character set that the page declares
-// near its start. Only a lower-case "gbk" or "gb2312" counts as the program's own code page;
-// any other declared name goes through the converter.
-Text DecodeResponseText(RegexObject& regex, const ByteSet& body) {
-  Text result = BytesToText(body);
-  const Text sample = TextLeft(result, kCharsetSampleBytes);
-  if (!regex.Search(kCharsetPattern, sample)) return result;
-  const Text charset = regex.SubMatchText(1, 1);
-  if (!charset.empty() && !TextEquals(charset, "gbk") && !TextEquals(charset, "gb2312")) {
-    // A name the converter does not know leaves the page as it came rather than empty.
-    if (std::optional<Text> decoded = DecodeCharset(body, charset)) result = std::move(*decoded);
+// The body as received (up to its first zero byte, as a Text ends), or the text it spells in
+// the character set that the page declares near its start. Only a lower-case "gbk" or
+// "gb2312" counts as the program's own code page; any other declared name goes through the
+// converter, which is handed every byte of the body.
+Text DecodeResponseText(RegexObject& regex, std::string body) {
+  const std::string_view text(body.data(), std::min(body.find('\0'), body.size()));
+  const Text sample = TextLeft(text, kCharsetSampleBytes);
+  if (regex.Search(kCharsetPattern, sample)) {
+    const Text charset = regex.SubMatchText(1, 1);
+    if (!charset.empty() && !TextEquals(charset, "gbk") && !TextEquals(charset, "gb2312")) {
+      // A name the converter does not know leaves the page as it came rather than empty.
+      const ByteSet bytes(body.begin(), body.end());
+      if (std::optional<Text> decoded = DecodeCharset(bytes, charset)) body = std::move(*decoded);
+    }
+    ProcessPendingMessages();
   }
-  ProcessPendingMessages();
-  return result;
+  body.resize(std::min(body.find('\0'), body.size()));
+  return body;
 }
 
 // ---- How a failed step leaves ----
@@ -265,8 +269,8 @@ std::optional<Failure> SendRequestHalf(HttpApi& api, RequestHandles& handles, st
 // The whole body, in chunks of whatever size is available. Each chunk is read straight into
 // the end of the body, which grows geometrically, so a long body costs linear time. A failed
 // read keeps what came before it and stores 713; the call goes on.
-ByteSet ReadWholeBody(HttpApi& api, HttpHandle request, Text& statusText) {
-  ByteSet body;
+std::string ReadWholeBody(HttpApi& api, HttpHandle request, Text& statusText) {
+  std::string body;
   for (;;) {
     std::uint32_t available = 0;
     if (!api.QueryDataAvailable(request, &available) || available < 1) break;
@@ -337,7 +341,7 @@ std::optional<Failure> ResponseHalf(HttpApi& api, HttpHandle request, RegexObjec
                                     const WebRequestOptions& options, const Text& sendCookies,
                                     Text& statusText, Text& result) {
   if (!api.ReceiveResponse(request, nullptr)) return LeaveAfterMessages(kMessageNoResponse);
-  ByteSet body = ReadWholeBody(api, request, statusText);
+  std::string body = ReadWholeBody(api, request, statusText);
   const std::optional<Text> rawHeaders = QueryRawHeaders(api, request);
   // Without the header block nothing of the response reaches the caller.
   if (!rawHeaders) return std::nullopt;
@@ -357,12 +361,8 @@ std::optional<Failure> ResponseHalf(HttpApi& api, HttpHandle request, RegexObjec
   if (options.returnedCookies != nullptr) *options.returnedCookies = returnedCookies;
 
   // The caller sees the body bytes before the decoding lets window messages through.
-  if (options.responseBytes != nullptr) {
-    *options.responseBytes = std::move(body);
-    result = DecodeResponseText(regex, *options.responseBytes);
-  } else {
-    result = DecodeResponseText(regex, body);
-  }
+  if (options.responseBytes != nullptr) options.responseBytes->assign(body.begin(), body.end());
+  result = DecodeResponseText(regex, std::move(body));
   return std::nullopt;
 }
 
