@@ -79,7 +79,7 @@ WinHttpFunctions LoadWinHttp() {
 
 // Units that each hold one byte, read as code page 936 text. Units above 0xFF
 // mean the bytes were already decoded, and are left alone.
-std::u16string UnitsAsGbk(const std::u16string& units) {
+std::u16string RereadWidenedBytesAsAnsi(const std::u16string& units) {
   Text bytes;
   bytes.reserve(units.size());
   for (char16_t unit : units) {
@@ -270,7 +270,7 @@ class WinHttpApi final : public HttpApi {
       return false;
     block.resize(length / 2);
     while (!block.empty() && block.back() == u'\0') block.pop_back();
-    const std::u16string text = UnitsAsGbk(block);
+    const std::u16string text = RereadWidenedBytesAsAnsi(block);
     const std::uint32_t needed = static_cast<std::uint32_t>((text.size() + 1) * 2);
     if (bufferLength == nullptr) return false;
     if (buffer == nullptr || *bufferLength < needed) {
