@@ -10,8 +10,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <shellapi.h>
 #include <windows.h>
+// Needs what windows.h declares.
+#include <shellapi.h>
 
 namespace korvanel::cli {
 namespace {
