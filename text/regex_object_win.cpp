@@ -26,13 +26,9 @@ constexpr std::string_view kQuotePlaceholder = "#\xD2\xFD\xBA\xC5";
 // offset of the script engine's FirstIndex, which counts UTF-16 units.
 int ByteOffsetOfUnit(const std::u16string& subject, int units) {
   if (units <= 0) return 0;
-  const std::size_t count = std::min(static_cast<std::size_t>(units), subject.size());
-  ByteSet prefix(2 * count);
-  for (std::size_t i = 0; i < count; ++i) {
-    prefix[2 * i] = static_cast<std::uint8_t>(subject[i] & 0xFF);
-    prefix[2 * i + 1] = static_cast<std::uint8_t>(subject[i] >> 8);
-  }
-  return TextLength(UnicodeToAnsi(prefix));
+  const std::u16string_view prefix =
+      std::u16string_view(subject).substr(0, static_cast<std::size_t>(units));
+  return TextLength(Utf16ToAnsi(prefix));
 }
 
 bool RunningUnderWine() {

@@ -179,46 +179,6 @@ std::u16string_view ViewOf(const char16_t* text) {
   return text != nullptr ? std::u16string_view(text) : std::u16string_view();
 }
 
-// The code page 936 bytes of UTF-16 text, up to its first zero unit.
-Text Utf16ToCodePage936(std::u16string_view text) {
-  if (text.empty()) return {};
-  // Header blocks are nearly always ASCII, which code page 936 keeps as it is.
-  if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
-    Text ascii;
-    ascii.reserve(text.size());
-    for (char16_t c : text) {
-      if (c == 0) break;
-      ascii += static_cast<char>(c);
-    }
-    return ascii;
-  }
-  ByteSet units;
-  units.reserve(2 * (text.size() + 1));
-  for (char16_t c : text) {
-    units.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    units.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  units.push_back(0);
-  units.push_back(0);
-  return UnicodeToAnsi(units);
-}
-
-// The zero-terminated UTF-16LE form of code page 936 bytes.
-ByteSet CodePage936ToUtf16(std::string_view text) {
-  if (std::any_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; })) {
-    return AnsiToUnicode(text);
-  }
-  ByteSet units;
-  units.reserve(2 * (text.size() + 1));
-  for (char c : text) {
-    units.push_back(static_cast<std::uint8_t>(c));
-    units.push_back(0);
-  }
-  units.push_back(0);
-  units.push_back(0);
-  return units;
-}
-
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
@@ -403,7 +363,7 @@ struct Request final : Handle {
   // The final response.
   bool received = false;
   std::string finalHeaders;
-  ByteSet rawHeaders16;
+  std::u16string rawHeaders16;
   std::string pending;  // body bytes received and not yet read
   std::size_t pendingOffset = 0;
 
@@ -594,7 +554,7 @@ std::string ProxyForHop(const SessionSettings& settings, const Hop& hop, bool* u
 
 // The caller's header block as separate lines; false when a line is not a header line.
 bool SplitHeaderBlock(std::u16string_view block, std::vector<std::string>* lines) {
-  const Text bytes = Utf16ToCodePage936(block);
+  const Text bytes = Utf16ToAnsi(block);
   std::vector<std::string> found;
   std::size_t pos = 0;
   while (pos < bytes.size()) {
@@ -1092,7 +1052,7 @@ class CurlHttpApi final : public HttpApi {
     }
     auto session = std::make_unique<Session>();
     session->settings.accessType = accessType;
-    session->settings.agent = Utf16ToCodePage936(ViewOf(agent));
+    session->settings.agent = Utf16ToAnsi(ViewOf(agent));
     if (accessType == kAccessTypeNamedProxy) {
       session->settings.proxyList = std::u16string(ViewOf(proxyName));
       session->settings.bypassList = std::u16string(ViewOf(proxyBypass));
@@ -1159,13 +1119,13 @@ class CurlHttpApi final : public HttpApi {
       if (request->version != "HTTP/1.1" && request->version != "HTTP/1.0") return nullptr;
     }
     if (referrer != nullptr && *referrer != 0) {
-      request->headerLines.push_back("Referer: " + Utf16ToCodePage936(ViewOf(referrer)));
+      request->headerLines.push_back("Referer: " + Utf16ToAnsi(ViewOf(referrer)));
     }
     if (acceptTypes != nullptr && acceptTypes[0] != nullptr) {
       std::string accept = "Accept: ";
       for (const char16_t* const* type = acceptTypes; *type != nullptr; ++type) {
         if (type != acceptTypes) accept += ", ";
-        accept += Utf16ToCodePage936(ViewOf(*type));
+        accept += Utf16ToAnsi(ViewOf(*type));
       }
       request->headerLines.push_back(std::move(accept));
     }
@@ -1179,8 +1139,7 @@ class CurlHttpApi final : public HttpApi {
     // Only BASIC: the challenge schemes would need a second round trip that WinHttp makes
     // inside ReceiveResponse and curl inside one transfer.
     if (authScheme != kAuthSchemeBasic || userName == nullptr || params != nullptr) return false;
-    auto credentials =
-        std::make_pair(Utf16ToCodePage936(ViewOf(userName)), Utf16ToCodePage936(ViewOf(password)));
+    auto credentials = std::make_pair(Utf16ToAnsi(ViewOf(userName)), Utf16ToAnsi(ViewOf(password)));
     if (authTargets == kAuthTargetServer) {
       request->serverCredentials = std::move(credentials);
     } else if (authTargets == kAuthTargetProxy) {
@@ -1312,34 +1271,30 @@ class CurlHttpApi final : public HttpApi {
     }
     if (infoLevel != kQueryRawHeadersCrlf && infoLevel != kQueryRawHeaders) return false;
     if (index != nullptr && *index != 0) return false;  // the block exists once
-    if (request->rawHeaders16.empty()) {
-      request->rawHeaders16 = CodePage936ToUtf16(request->finalHeaders);
-    }
-    ByteSet text = request->rawHeaders16;
+    if (request->rawHeaders16.empty()) request->rawHeaders16 = AnsiToUtf16(request->finalHeaders);
+    std::u16string text = request->rawHeaders16;
     if (infoLevel == kQueryRawHeaders) {
       // Lines separated by zero units, the list ending in an extra one.
-      ByteSet separated;
-      for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
-        if (i + 3 < text.size() && text[i] == '\r' && text[i + 1] == 0 && text[i + 2] == '\n' &&
-            text[i + 3] == 0) {
-          separated.push_back(0);
-          separated.push_back(0);
-          i += 2;
+      std::u16string separated;
+      separated.reserve(text.size() + 1);
+      for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+          separated.push_back(u'\0');
+          ++i;
         } else {
           separated.push_back(text[i]);
-          separated.push_back(text[i + 1]);
         }
       }
-      separated.push_back(0);
-      separated.push_back(0);
+      separated.push_back(u'\0');
       text = std::move(separated);
     }
-    const auto needed = static_cast<std::uint32_t>(text.size());
+    text.push_back(u'\0');
+    const auto needed = static_cast<std::uint32_t>(2 * text.size());
     if (buffer == nullptr || *bufferLength < needed) {
       *bufferLength = needed;
       return false;
     }
-    std::memcpy(buffer, text.data(), text.size());
+    std::memcpy(buffer, text.data(), needed);
     *bufferLength = needed - 2;  // without the terminating zero unit
     return true;
   }

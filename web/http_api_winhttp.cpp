@@ -113,14 +113,7 @@ std::u16string UnitsAsGbk(const std::u16string& units) {
     if (unit == 0) break;
     bytes.push_back(static_cast<char>(unit));
   }
-  const ByteSet wide = AnsiToUnicode(bytes);
-  std::u16string text;
-  for (std::size_t i = 0; i + 1 < wide.size(); i += 2) {
-    const auto unit = static_cast<char16_t>(wide[i] | (wide[i + 1] << 8));
-    if (unit == 0) break;
-    text.push_back(unit);
-  }
-  return text;
+  return AnsiToUtf16(bytes);
 }
 
 bool RunningUnderWine() {

@@ -69,19 +69,6 @@ constexpr int kMillisecondsPerSecond = 1000;
 constexpr std::string_view kCharsetPattern = "<meta.+?charset=[^\\w]?([-\\w]+)";
 constexpr int kCharsetSampleBytes = 1024;
 
-// The zero-terminated UTF-16 form of code page 936 text, as the HTTP layer takes strings.
-std::u16string ToUtf16(std::string_view text) {
-  const ByteSet bytes = AnsiToUnicode(text);
-  std::u16string result;
-  result.reserve(bytes.size() / 2);
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const auto unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-    if (unit == 0) break;
-    result.push_back(unit);
-  }
-  return result;
-}
-
 // The three handles of one request, closed request first, then connection, then session,
 // on every way out of the call.
 class RequestHandles {
@@ -174,7 +161,7 @@ Text WebRequest(HttpApi& api, std::string_view url, const WebRequestOptions& opt
     return Text();
   }
 
-  const std::u16string wideUrl = ToUtf16(url);
+  const std::u16string wideUrl = AnsiToUtf16(url);
   UrlComponents components;
   if (!api.CrackUrl(wideUrl.c_str(), static_cast<std::uint32_t>(wideUrl.size()), 0, &components)) {
     return failA(kMessageBadUrl);
@@ -189,7 +176,7 @@ Text WebRequest(HttpApi& api, std::string_view url, const WebRequestOptions& opt
   std::u16string proxyList;
   if (!options.proxy.empty()) {
     accessType = kAccessTypeNamedProxy;
-    proxyList = ToUtf16(secure ? options.proxy : ConcatText({"http=", options.proxy}));
+    proxyList = AnsiToUtf16(secure ? options.proxy : ConcatText({"http=", options.proxy}));
   }
 
   handles.session = api.Open(nullptr, accessType, proxyList.c_str(), nullptr, 0);
@@ -211,16 +198,16 @@ Text WebRequest(HttpApi& api, std::string_view url, const WebRequestOptions& opt
   if (handles.request == nullptr) return failA(kMessageNoRequest);
 
   if (!options.userName.empty() && !options.password.empty()) {
-    const std::u16string user = ToUtf16(options.userName);
-    const std::u16string password = ToUtf16(options.password);
+    const std::u16string user = AnsiToUtf16(options.userName);
+    const std::u16string password = AnsiToUtf16(options.password);
     if (!api.SetCredentials(handles.request, kAuthTargetServer, kAuthSchemeBasic, user.c_str(),
                             password.c_str(), nullptr)) {
       return failB(kMessageCredentials);
     }
   }
   if (!options.proxyUserName.empty() && !options.proxyPassword.empty()) {
-    const std::u16string user = ToUtf16(options.proxyUserName);
-    const std::u16string password = ToUtf16(options.proxyPassword);
+    const std::u16string user = AnsiToUtf16(options.proxyUserName);
+    const std::u16string password = AnsiToUtf16(options.proxyPassword);
     if (!api.SetCredentials(handles.request, kAuthTargetProxy, kAuthSchemeBasic, user.c_str(),
                             password.c_str(), nullptr)) {
       return failB(kMessageCredentials);
@@ -250,7 +237,7 @@ Text WebRequest(HttpApi& api, std::string_view url, const WebRequestOptions& opt
       BuildRequestHeaderBlock(options.extraHeaders, options.method, sendCookiesOnEntry,
                               options.addDefaultHeaders, options.normalizeHeaderCase);
   if (!headerBlock.empty()) {
-    const std::u16string wideHeaders = ToUtf16(headerBlock);
+    const std::u16string wideHeaders = AnsiToUtf16(headerBlock);
     if (!api.AddRequestHeaders(handles.request, wideHeaders.c_str(),
                                static_cast<std::uint32_t>(wideHeaders.size()),
                                kAddRequestFlagAdd)) {

@@ -67,7 +67,7 @@ void WriteLine(int fd, std::string line) {
 // number) would move the cursor, so it is shown as an escape.
 std::string Shown(std::string_view text) {
   std::string shown;
-  for (char c : GbkToUtf8(text)) {
+  for (char c : AnsiToUtf8(text)) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
       char escape[8];
       std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(c));
@@ -83,9 +83,9 @@ std::string FailureLine(std::size_t row, const Record& record) {
   std::string line = std::string(kProgramPrefix) + "row " + std::to_string(row + 1) + ", number '" +
                      Shown(record.number) + "': ";
   if (!record.error.empty()) {
-    line += GbkToUtf8(record.error);
+    line += AnsiToUtf8(record.error);
   } else if (!record.status.empty()) {
-    line += "HTTP " + GbkToUtf8(record.status);
+    line += "HTTP " + AnsiToUtf8(record.status);
   } else {
     line += "the response has no status line";
   }

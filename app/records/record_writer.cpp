@@ -60,14 +60,14 @@ class JsonLinesWriter : public RecordWriter {
   void Add(const Record& record) override {
     // ordered_json keeps the fields in the order a reader scans them.
     nlohmann::ordered_json line;
-    line["number"] = GbkToUtf8(record.number);
-    line["time"] = GbkToUtf8(record.time);
-    line["event"] = GbkToUtf8(record.event);
+    line["number"] = AnsiToUtf8(record.number);
+    line["time"] = AnsiToUtf8(record.time);
+    line["event"] = AnsiToUtf8(record.event);
     line["ok"] = record.ok;
     if (!record.error.empty() || record.status.empty()) {
-      line["error"] = GbkToUtf8(record.error);
+      line["error"] = AnsiToUtf8(record.error);
     } else {
-      line["status"] = GbkToUtf8(record.status);
+      line["status"] = AnsiToUtf8(record.status);
     }
     *m_out += line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     *m_out += '\n';
@@ -147,7 +147,7 @@ class ByteOrderMarkWriter : public RecordWriter {
 }  // namespace
 
 std::string Encode(std::string_view text, OutputEncoding encoding) {
-  return encoding == OutputEncoding::kGbk ? std::string(text) : GbkToUtf8(text);
+  return encoding == OutputEncoding::kGbk ? std::string(text) : AnsiToUtf8(text);
 }
 
 std::string CsvField(std::string_view field) {

@@ -82,7 +82,7 @@ class XlsxWriter : public RecordWriter {
     if (!m_sheet) return;
     for (std::size_t col = 0; col < cells.size(); ++col) {
       m_widths[col] = std::max(m_widths[col], DisplayWidth(cells[col]));
-      const std::string utf8 = FitCell(GbkToUtf8(cells[col]));
+      const std::string utf8 = FitCell(AnsiToUtf8(cells[col]));
       if (worksheet_write_string(m_sheet, m_row, static_cast<lxw_col_t>(col), utf8.c_str(),
                                  format) != LXW_NO_ERROR) {
         ++m_failedWrites;

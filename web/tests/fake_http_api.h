@@ -76,18 +76,6 @@ inline const char* HttpCallName(HttpCall call) {
   return "?";
 }
 
-// The UTF-16 form of code page 936 text, without the terminator.
-inline std::u16string Utf16Of(std::string_view text) {
-  const ByteSet bytes = AnsiToUnicode(text);
-  std::u16string result;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const auto unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-    if (unit == 0) break;
-    result.push_back(unit);
-  }
-  return result;
-}
-
 class FakeHttpApi : public HttpApi {
  public:
   enum class HandleKind { kSession, kConnection, kRequest };
@@ -157,7 +145,7 @@ class FakeHttpApi : public HttpApi {
   void FailCall(HttpCall call, int occurrence = 1) { m_failures[call] = occurrence; }
   // The response: body chunks served one by one, and the raw header block as text.
   std::vector<ByteSet> bodyChunks;
-  void SetRawHeaders(std::string_view text) { rawHeaders = Utf16Of(text); }
+  void SetRawHeaders(std::string_view text) { rawHeaders = AnsiToUtf16(text); }
   std::u16string rawHeaders = u"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
   // The most bytes one ReadData hands back, below what QueryDataAvailable announced.
   std::uint32_t maxRead = UINT32_MAX;

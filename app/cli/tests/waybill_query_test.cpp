@@ -139,7 +139,7 @@ std::vector<LatestEvent> DesktopCells(const std::string& host) {
 
 // The cells as waybill-query writes them: a page without events gives empty cells.
 std::string Utf8Time(const LatestEvent& cells) {
-  return cells.time == "  " ? "" : GbkToUtf8(cells.time);
+  return cells.time == "  " ? "" : AnsiToUtf8(cells.time);
 }
 
 TEST(WaybillQuery, JsonLinesCarryTheDesktopToolsCellsInListOrder) {
@@ -158,7 +158,7 @@ TEST(WaybillQuery, JsonLinesCarryTheDesktopToolsCellsInListOrder) {
     SCOPED_TRACE(kDemoNumbers[i]);
     EXPECT_EQ(records[i]["number"], kDemoNumbers[i]);
     EXPECT_EQ(records[i]["time"], Utf8Time(cells[i]));
-    EXPECT_EQ(records[i]["event"], GbkToUtf8(cells[i].event));
+    EXPECT_EQ(records[i]["event"], AnsiToUtf8(cells[i].event));
     EXPECT_EQ(records[i]["ok"], true);
     EXPECT_EQ(records[i]["status"], "200 OK");
   }
@@ -190,10 +190,10 @@ TEST(WaybillQuery, TextFormatsAndEncodingsHoldTheSameRecords) {
   for (std::size_t i = 0; i < cells.size(); ++i) {
     const std::string gbkTime = cells[i].time == "  " ? "" : cells[i].time;
     csvUtf8 +=
-        kDemoNumbers[i] + "," + Utf8Time(cells[i]) + "," + GbkToUtf8(cells[i].event) + "\r\n";
+        kDemoNumbers[i] + "," + Utf8Time(cells[i]) + "," + AnsiToUtf8(cells[i].event) + "\r\n";
     csvGbk += kDemoNumbers[i] + "," + gbkTime + "," + cells[i].event + "\r\n";
     tsvUtf8 +=
-        kDemoNumbers[i] + "\t" + Utf8Time(cells[i]) + "\t" + GbkToUtf8(cells[i].event) + "\n";
+        kDemoNumbers[i] + "\t" + Utf8Time(cells[i]) + "\t" + AnsiToUtf8(cells[i].event) + "\n";
   }
   const struct {
     std::vector<std::string> options;
