@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "app/cli/cli_options.h"
-#include "app/records/record_writer.h"
 #include "app/cli/row_query.h"
+#include "app/records/record_writer.h"
 
 namespace korvanel::cli {
 
