@@ -11,19 +11,29 @@ namespace korvanel {
 
 std::u16string AnsiToUtf16(std::string_view text) {
   text = text.substr(0, std::min(text.find('\0'), text.size()));
-  // Code page 936 keeps ASCII as it is; most texts (addresses, header blocks, patterns) are
-  // nothing else.
-  if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; })) {
-    return std::u16string(text.begin(), text.end());
+  // Code page 936 keeps ASCII as it is, and most texts (addresses, header blocks, patterns,
+  // the start of a page) are nothing else: they are widened in one pass, and only a text
+  // with a byte above 0x7F goes to the converter.
+  std::u16string units(text.size(), u'\0');
+  unsigned char seen = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    seen |= byte;
+    units[i] = byte;
   }
+  if (seen < 0x80) return units;
   return code_page_backend::ToUtf16(text);
 }
 
 Text Utf16ToAnsi(std::u16string_view units) {
   units = units.substr(0, std::min(units.find(u'\0'), units.size()));
-  if (std::all_of(units.begin(), units.end(), [](char16_t c) { return c < 0x80; })) {
-    return Text(units.begin(), units.end());
+  Text text(units.size(), '\0');
+  char16_t seen = 0;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    seen |= units[i];
+    text[i] = static_cast<char>(units[i]);
   }
+  if (seen < 0x80) return text;
   return code_page_backend::FromUtf16(units);
 }
 

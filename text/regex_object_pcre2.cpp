@@ -11,6 +11,7 @@
 
 #include "text/regex_object.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -128,6 +129,41 @@ std::optional<Units> TranslatePattern(const Units& pattern) {
   return out;
 }
 
+// The compiled form of a translated pattern with the given options; null when it does not
+// compile. Pages are searched with the same few patterns again and again (a WebRequest looks
+// for the charset declaration of every page), so each thread keeps the patterns it compiled
+// last; matching never changes compiled code.
+const pcre2_code* CompiledPattern(const Units& pattern, std::uint32_t options) {
+  constexpr std::size_t kKept = 8;
+  struct Compiled {
+    Units pattern;
+    std::uint32_t options;
+    std::unique_ptr<pcre2_code, CodeDeleter> code;
+  };
+  thread_local std::vector<Compiled> kept;  // the most recently used last
+  for (auto it = kept.begin(); it != kept.end(); ++it) {
+    if (it->options == options && it->pattern == pattern) {
+      std::rotate(it, it + 1, kept.end());
+      return kept.back().code.get();
+    }
+  }
+
+  std::unique_ptr<pcre2_compile_context, CompileContextDeleter> compileContext(
+      pcre2_compile_context_create(nullptr));
+  if (!compileContext) return nullptr;
+  pcre2_set_newline(compileContext.get(), PCRE2_NEWLINE_LF);
+  pcre2_set_compile_extra_options(compileContext.get(), PCRE2_EXTRA_BAD_ESCAPE_IS_LITERAL);
+  int errorCode = 0;
+  PCRE2_SIZE errorOffset = 0;
+  std::unique_ptr<pcre2_code, CodeDeleter> code(pcre2_compile(EngineUnits(pattern), pattern.size(),
+                                                              options, &errorCode, &errorOffset,
+                                                              compileContext.get()));
+  if (!code) return nullptr;
+  if (kept.size() == kKept) kept.erase(kept.begin());
+  kept.push_back({pattern, options, std::move(code)});
+  return kept.back().code.get();
+}
+
 }  // namespace
 
 struct RegexObject::State {
@@ -194,26 +230,16 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subject, boo
   // very end, not before a final line feed as PCRE2 would by default.
   options |= multiline ? (PCRE2_MULTILINE | PCRE2_ALT_CIRCUMFLEX) : PCRE2_DOLLAR_ENDONLY;
 
-  std::unique_ptr<pcre2_compile_context, CompileContextDeleter> compileContext(
-      pcre2_compile_context_create(nullptr));
-  if (!compileContext) return false;
-  pcre2_set_newline(compileContext.get(), PCRE2_NEWLINE_LF);
-  pcre2_set_compile_extra_options(compileContext.get(), PCRE2_EXTRA_BAD_ESCAPE_IS_LITERAL);
-
-  int errorCode = 0;
-  PCRE2_SIZE errorOffset = 0;
-  std::unique_ptr<pcre2_code, CodeDeleter> code(
-      pcre2_compile(EngineUnits(*enginePattern), enginePattern->size(), options, &errorCode,
-                    &errorOffset, compileContext.get()));
-  if (!code) return false;
+  const pcre2_code* code = CompiledPattern(*enginePattern, options);
+  if (code == nullptr) return false;
 
   std::uint32_t captureCount = 0;
-  pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &captureCount);
+  pcre2_pattern_info(code, PCRE2_INFO_CAPTURECOUNT, &captureCount);
 
   std::unique_ptr<pcre2_match_context, MatchContextDeleter> matchContext(
       pcre2_match_context_create(nullptr));
   std::unique_ptr<pcre2_match_data, MatchDataDeleter> matchData(
-      pcre2_match_data_create_from_pattern(code.get(), nullptr));
+      pcre2_match_data_create_from_pattern(code, nullptr));
   if (!matchContext || !matchData) return false;
   pcre2_set_match_limit(matchContext.get(), kMatchLimit);
   pcre2_set_depth_limit(matchContext.get(), kDepthLimit);
@@ -234,7 +260,7 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subject, boo
   PCRE2_SIZE start = 0;
   std::uint32_t matchOptions = 0;  // the subject's UTF-16 is checked on the first call only
   while (start <= length) {
-    const int rc = pcre2_match(code.get(), EngineUnits(subjectUnits), length, start, matchOptions,
+    const int rc = pcre2_match(code, EngineUnits(subjectUnits), length, start, matchOptions,
                                matchData.get(), matchContext.get());
     if (rc == PCRE2_ERROR_NOMATCH) break;
     if (rc < 0) return false;  // match, depth or heap limit, or a subject the engine refuses

@@ -185,7 +185,8 @@ int RunBatch(const CliOptions& options, const BatchEnvironment& environment) {
     output->file()->CloseDescriptor();
     writer = MakeXlsxWriter(output->file()->writePath());
   } else {
-    writer = MakeTextWriter(format, encoding, byteOrderMark, &pending);
+    // The byte-order mark is asked for by whoever opens the file in a spreadsheet program.
+    writer = MakeTextWriter(format, encoding, byteOrderMark, &pending, options.byteOrderMark);
   }
 
   std::string outputError;

@@ -20,7 +20,8 @@ std::array<std::string_view, 3> Cells(const Record& record) {
 
 class CsvWriter : public RecordWriter {
  public:
-  CsvWriter(OutputEncoding encoding, std::string* out) : m_encoding(encoding), m_out(out) {}
+  CsvWriter(OutputEncoding encoding, std::string* out, bool forSpreadsheet)
+      : m_encoding(encoding), m_out(out), m_forSpreadsheet(forSpreadsheet) {}
   void Begin() override { Line({kNumberTitle, kTimeTitle, kEventTitle}); }
   void Add(const Record& record) override { Line(Cells(record)); }
 
@@ -28,12 +29,15 @@ class CsvWriter : public RecordWriter {
   void Line(const std::array<std::string_view, 3>& cells) {
     for (std::size_t i = 0; i < cells.size(); ++i) {
       if (i > 0) *m_out += ',';
-      *m_out += CsvField(Encode(cells[i], m_encoding));
+      // Event texts come from a server: in a spreadsheet none of them may become a formula.
+      const std::string cell = Encode(cells[i], m_encoding);
+      *m_out += CsvField(m_forSpreadsheet ? SpreadsheetCell(cell) : cell);
     }
     *m_out += "\r\n";
   }
   OutputEncoding m_encoding;
   std::string* m_out;
+  bool m_forSpreadsheet;
 };
 
 class TsvWriter : public RecordWriter {
@@ -161,6 +165,13 @@ std::string CsvField(std::string_view field) {
   return quoted;
 }
 
+std::string SpreadsheetCell(std::string_view cell) {
+  if (cell.empty() || std::string_view("=+-@\t\r").find(cell.front()) == std::string_view::npos) {
+    return std::string(cell);
+  }
+  return "'" + std::string(cell);
+}
+
 std::string TsvField(std::string_view field) {
   std::string escaped;
   escaped.reserve(field.size());
@@ -186,11 +197,12 @@ std::string TsvField(std::string_view field) {
 }
 
 std::unique_ptr<RecordWriter> MakeTextWriter(OutputFormat format, OutputEncoding encoding,
-                                             bool byteOrderMark, std::string* out) {
+                                             bool byteOrderMark, std::string* out,
+                                             bool forSpreadsheet) {
   std::unique_ptr<RecordWriter> writer;
   switch (format) {
     case OutputFormat::kCsv:
-      writer = std::make_unique<CsvWriter>(encoding, out);
+      writer = std::make_unique<CsvWriter>(encoding, out, forSpreadsheet);
       break;
     case OutputFormat::kTsv:
       writer = std::make_unique<TsvWriter>(encoding, out);

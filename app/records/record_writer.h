@@ -47,9 +47,12 @@ class RecordWriter {
 };
 
 // csv, tsv, jsonl and table, appending to *out. The UTF-8 byte-order mark, when asked for,
-// comes first. jsonl is always UTF-8 (its readers expect nothing else).
+// comes first. jsonl is always UTF-8 (its readers expect nothing else). forSpreadsheet: csv
+// meant to be opened by a spreadsheet program, whose cells must not run as formulas
+// (SpreadsheetCell); the other formats ignore it.
 std::unique_ptr<RecordWriter> MakeTextWriter(OutputFormat format, OutputEncoding encoding,
-                                             bool byteOrderMark, std::string* out);
+                                             bool byteOrderMark, std::string* out,
+                                             bool forSpreadsheet = false);
 
 // An Excel workbook with one sheet, written to path when End() is called.
 std::unique_ptr<RecordWriter> MakeXlsxWriter(std::string path);
@@ -59,6 +62,10 @@ std::string Encode(std::string_view text, OutputEncoding encoding);
 
 // One field as RFC 4180 writes it: quoted when it holds a comma, a quote, CR or LF.
 std::string CsvField(std::string_view field);
+// A cell as a spreadsheet program must take it: one that begins with "=", "+", "-", "@", a tab
+// or a CR could be run as a formula, so it gets a leading apostrophe and is shown as text;
+// any other cell is returned unchanged.
+std::string SpreadsheetCell(std::string_view cell);
 // One field of tab-separated values: backslash, tab, CR and LF escaped as \\ \t \r \n.
 std::string TsvField(std::string_view field);
 

@@ -284,6 +284,35 @@ TEST(WaybillQuery, ReadsStandardInputAndLinuxOrWindowsLineEnds) {
   }
 }
 
+TEST(WaybillQuery, CsvForASpreadsheetKeepsEveryCellFromRunningAsAFormula) {
+  ScriptedServer server;
+  ScriptedServer::Answer formula;
+  formula.body = testing::TimelinePage(
+      {{"2025-01-02", "08:00:00", "=1+2"}, {"2025-01-01", "17:30:00", "picked up"}});
+  server.Script("A1", {formula});
+  const struct {
+    std::vector<std::string> options;
+    std::string expected;
+  } cases[] = {
+      // For scripts: the cells as received.
+      {{"--format", "csv"}, kCsvHeaderUtf8 + "A1,2025-01-02  08:00:00,=1+2\r\n" +
+                                "-5,2025-01-02  08:00:00,arrived: -5\r\n"},
+      // For a spreadsheet: an apostrophe in front of a cell that could start a formula.
+      {{"--format", "csv", "--bom"}, "\xEF\xBB\xBF" + kCsvHeaderUtf8 +
+                                         "A1,2025-01-02  08:00:00,'=1+2\r\n" +
+                                         "'-5,2025-01-02  08:00:00,arrived: -5\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options.size());
+    std::vector<std::string> arguments = Arguments({"--host", server.Host()});
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    arguments.push_back("-");
+    const Outcome run = RunProgram(arguments, "A1\n-5\n");
+    EXPECT_EQ(run.exitCode, 0) << run.standardError;
+    EXPECT_EQ(run.standardOutput, c.expected);
+  }
+}
+
 TEST(WaybillQuery, AnEmptyListGivesTheHeaderAlone) {
   ScriptedServer server;
   const Outcome run = RunProgram(Arguments({"--host", server.Host(), "-"}), "");
