@@ -83,7 +83,7 @@ Outcome RunProgram(const std::vector<std::string>& arguments,
 
 // Runs the program to its end with its output and error written to the files given (or
 // discarded); the exit status as ChildProcess::Wait gives it.
-int RunProgramTo(const std::vector<std::string>& arguments, const std::string& outputPath,
+int RunProgramTo(const std::vector<std::string>& arguments, const std::string& outputPath = "",
                  const std::string& errorPath = "");
 
 }  // namespace korvanel::test_support
