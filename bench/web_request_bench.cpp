@@ -12,14 +12,14 @@
 #include <fstream>
 #include <string>
 
-#include "web/http_api.h"
 #include "tests/support/loopback_server.h"
+#include "web/http_api.h"
 #include "web/web_request.h"
 
 namespace {
 
-using korvanel::test_support::Reply;
 using korvanel::test_support::LoopbackServer;
+using korvanel::test_support::Reply;
 
 constexpr std::size_t kPageBytes = 20 * 1024;
 constexpr std::uint64_t kBigBytes = 64ull * 1024 * 1024;
@@ -31,7 +31,8 @@ LoopbackServer& Server() {
     while (page.size() < kPageBytes - 14) page += "<p>2024-01-01 12:00 parcel scanned</p>";
     page.resize(kPageBytes - 14);
     page += "</body></html>";
-    s->Route("/page", korvanel::test_support::HttpReply(200, "OK", "Content-Type: text/html\r\n", page));
+    s->Route("/page",
+             korvanel::test_support::HttpReply(200, "OK", "Content-Type: text/html\r\n", page));
     s->Route("/big", Reply{.bytes = "HTTP/1.1 200 OK\r\nContent-Length: " +
                                     std::to_string(kBigBytes) + "\r\n\r\n",
                            .generatedBytes = kBigBytes});

@@ -148,7 +148,8 @@ TEST_F(BatchQueryTest, NumbersAreSentUnchanged) {
 }
 
 TEST_F(BatchQueryTest, UnreachableEndpointLeavesTwoSpacesAndTellsOnlyTheCaller) {
-  const Text prefix = QueryAddressPrefixForHost("127.0.0.1:" + std::to_string(test_support::UnusedPort()));
+  const Text prefix =
+      QueryAddressPrefixForHost("127.0.0.1:" + std::to_string(test_support::UnusedPort()));
   AddRows({"A1", "B2"});
   m_list.SetCellText(0, kEventColumn, "stale");
   QueryAllWaybills(m_list, prefix);

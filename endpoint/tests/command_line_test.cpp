@@ -24,7 +24,8 @@ using test_support::TempDir;
 ChildProcess StartTool(const std::vector<std::string>& args, const std::string& stderrPath) {
   std::vector<std::string> command = {TRACKING_ENDPOINT_EXE};
   command.insert(command.end(), args.begin(), args.end());
-  return ChildProcess(ChildProcess::Setup{.arguments = command, .pipeOutput = true, .standardError = stderrPath});
+  return ChildProcess(
+      ChildProcess::Setup{.arguments = command, .pipeOutput = true, .standardError = stderrPath});
 }
 
 struct Outcome {

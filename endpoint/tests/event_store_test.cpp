@@ -12,8 +12,8 @@
 #include "endpoint/csv_import.h"
 #include "endpoint/demo_data.h"
 #include "endpoint/gbk.h"
-#include "tests/support/temp_dir.h"
 #include "endpoint/tracking_time.h"
+#include "tests/support/temp_dir.h"
 
 namespace korvanel::endpoint {
 namespace {

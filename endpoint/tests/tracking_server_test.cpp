@@ -15,8 +15,8 @@
 
 #include "endpoint/demo_data.h"
 #include "endpoint/gbk.h"
-#include "tests/support/temp_dir.h"
 #include "endpoint/tracking_page.h"
+#include "tests/support/temp_dir.h"
 #include "text/markers.h"
 
 namespace korvanel::endpoint {

@@ -21,8 +21,8 @@ EndpointProcess::EndpointProcess(const std::string& dbPath, int port, int latenc
     argv.push_back("--latency-ms");
     argv.push_back(std::to_string(latencyMs));
   }
-  m_child = std::make_unique<ChildProcess>(
-      ChildProcess::Setup{.arguments = argv, .pipeOutput = true});
+  m_child =
+      std::make_unique<ChildProcess>(ChildProcess::Setup{.arguments = argv, .pipeOutput = true});
   // The ready signal: the first line, "listening on HOST:PORT".
   const std::string line = m_child->ReadLine(std::chrono::seconds(60));
   const std::size_t colon = line.rfind(':');

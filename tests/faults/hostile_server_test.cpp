@@ -57,8 +57,9 @@ TEST(SilentServer, CommandLineEndsEveryRowAfterTheTimeout) {
   TempDir dir;
   WriteFile(dir.File("list.txt"), "SF1\r\nSF2\r\nSF3\r\n");
   const auto start = Clock::now();
-  const int status = RunProgramTo({WAYBILL_QUERY_EXE, "-q", "-f", "csv", "--timeout", "1", "--host",
-                                 server.HostPort(), "-o", dir.File("out.csv"), dir.File("list.txt")});
+  const int status =
+      RunProgramTo({WAYBILL_QUERY_EXE, "-q", "-f", "csv", "--timeout", "1", "--host",
+                    server.HostPort(), "-o", dir.File("out.csv"), dir.File("list.txt")});
   const double took = SecondsSince(start);
   EXPECT_EQ(status, 1);  // some rows failed
   EXPECT_LT(took, 20.0);

@@ -4,11 +4,10 @@
 
 namespace korvanel::test_support {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
-                           const std::string& outputPath, const std::string& errorPath)
-    : ChildProcess(Setup{.arguments = arguments,
-                         .standardOutput = outputPath,
-                         .standardError = errorPath}) {}
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const std::string& outputPath,
+                           const std::string& errorPath)
+    : ChildProcess(Setup{
+          .arguments = arguments, .standardOutput = outputPath, .standardError = errorPath}) {}
 
 std::string ChildProcess::ReadLine(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;

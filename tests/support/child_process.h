@@ -78,8 +78,8 @@ struct Outcome {
 
 // Runs the program to its end (killed after a minute) with standardInput as its input, from
 // a file or, when piped, from a pipe; returns what it wrote.
-Outcome RunProgram(const std::vector<std::string>& arguments,
-                   const std::string& standardInput = "", bool piped = false);
+Outcome RunProgram(const std::vector<std::string>& arguments, const std::string& standardInput = "",
+                   bool piped = false);
 
 // Runs the program to its end with its output and error written to the files given (or
 // discarded); the exit status as ChildProcess::Wait gives it.

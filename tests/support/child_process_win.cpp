@@ -16,8 +16,8 @@ namespace {
 
 std::wstring Wide(const std::string& utf8) {
   if (utf8.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                       nullptr, 0);
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(size), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
   return wide;
@@ -164,7 +164,8 @@ ChildProcess::ChildProcess(const Setup& setup) : m_platform(std::make_unique<Pla
           std::size_t offset = 0;
           while (offset < bytes.size()) {
             DWORD written = 0;
-            const DWORD size = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - offset, 65536));
+            const DWORD size =
+                static_cast<DWORD>(std::min<std::size_t>(bytes.size() - offset, 65536));
             if (!WriteFile(feed.get(), bytes.data() + offset, size, &written, nullptr)) break;
             offset += written;
           }

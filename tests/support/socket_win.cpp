@@ -67,8 +67,8 @@ Ready WaitUntilReady(SOCKET socket, bool forWriting, int timeoutMs) {
     FD_SET(socket, &ready);
     FD_SET(socket, &failed);
     timeval slice{0, 50 * 1000};
-    const int got = ::select(0, forWriting ? nullptr : &ready, forWriting ? &ready : nullptr,
-                             &failed, &slice);
+    const int got =
+        ::select(0, forWriting ? nullptr : &ready, forWriting ? &ready : nullptr, &failed, &slice);
     if (got != 0) return Ready::kYes;  // ready, failed or in error: the call itself tells
     if (timeoutMs > 0 && std::chrono::steady_clock::now() >= deadline) return Ready::kTimeout;
   }

@@ -108,8 +108,8 @@ class FakeHttpApi : public HttpApi {
     static constexpr const char* kKindNames[] = {"session", "connection", "request"};
     std::string leaked;
     for (const auto& [handle, info] : m_handles) {
-      if (info.open) leaked += std::string(leaked.empty() ? "" : ", ") +
-                               kKindNames[static_cast<int>(info.kind)];
+      if (info.open)
+        leaked += std::string(leaked.empty() ? "" : ", ") + kKindNames[static_cast<int>(info.kind)];
     }
     if (leaked.empty()) return;
     const std::string message = "FakeHttpApi: handles never closed: " + leaked;

@@ -328,8 +328,9 @@ TEST_F(PlatformHttpApiContract, BodyUntilCloseIsWholeWithoutLength) {
 // A header value in code page 936 (a cookie, a file name) comes back as the same text.
 TEST_F(PlatformHttpApiContract, ResponseHeaderBytesReadAsCodePage936) {
   LoopbackServer server;
-  server.Fallback(Script("HTTP/1.1 200 OK\r\nSet-Cookie: name=\xD6\xD0\xCE\xC4\r\n"
-                         "Content-Length: 0\r\nConnection: close\r\n\r\n"));
+  server.Fallback(
+      Script("HTTP/1.1 200 OK\r\nSet-Cookie: name=\xD6\xD0\xCE\xC4\r\n"
+             "Content-Length: 0\r\nConnection: close\r\n\r\n"));
   Target target;
   target.port = server.port();
   const Exchange got = Exchanged(api, target);
@@ -342,10 +343,12 @@ TEST_F(PlatformHttpApiContract, RawHeadersAreThoseOfTheFinalResponseAfterRedirec
   LoopbackServer server;
   server.Fallback([](const ReceivedRequest& request) {
     if (request.raw.rfind("GET /start ", 0) == 0)
-      return Script("HTTP/1.1 302 Found\r\nLocation: /end\r\nX-Hop: first\r\n"
-                    "Content-Length: 0\r\nConnection: close\r\n\r\n")(request);
-    return Script("HTTP/1.1 200 OK\r\nX-Hop: final\r\nContent-Length: 3\r\n"
-                  "Connection: close\r\n\r\nend")(request);
+      return Script(
+          "HTTP/1.1 302 Found\r\nLocation: /end\r\nX-Hop: first\r\n"
+          "Content-Length: 0\r\nConnection: close\r\n\r\n")(request);
+    return Script(
+        "HTTP/1.1 200 OK\r\nX-Hop: final\r\nContent-Length: 3\r\n"
+        "Connection: close\r\n\r\nend")(request);
   });
   Target target;
   target.port = server.port();
@@ -364,10 +367,10 @@ TEST_F(PlatformHttpApiContract, RawHeadersAreThoseOfTheFinalResponseAfterRedirec
 // charset decoding): a page that declares UTF-8 comes back as code page 936 text.
 TEST(PlatformWebRequest, FetchesAndDecodesAPage) {
   LoopbackServer server;
-  server.Fallback(Script(
-      "HTTP/1.1 404 Not Found\r\nSet-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\n"
-      "Content-Length: 36\r\nConnection: close\r\n\r\n"
-      "<meta charset=\"utf-8\"><p>\xE4\xB8\xAD\xE6\x96\x87</p>x"));
+  server.Fallback(
+      Script("HTTP/1.1 404 Not Found\r\nSet-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\n"
+             "Content-Length: 36\r\nConnection: close\r\n\r\n"
+             "<meta charset=\"utf-8\"><p>\xE4\xB8\xAD\xE6\x96\x87</p>x"));
   ASSERT_GT(server.port(), 0);
   Text status, cookies, headers;
   ByteSet bytes;

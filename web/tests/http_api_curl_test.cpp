@@ -10,8 +10,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "web/http_api.h"
 #include "tests/support/loopback_server.h"
+#include "web/http_api.h"
 
 namespace korvanel {
 // Defined by the backend for its tests: handles and curl objects alive now.
@@ -21,12 +21,12 @@ int CurlBackendLiveObjects();
 namespace korvanel {
 namespace {
 
+using test_support::LoopbackServer;
+using test_support::ReceivedRequest;
+using test_support::Reply;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using test_support::ReceivedRequest;
-using test_support::Reply;
-using test_support::LoopbackServer;
 using ::testing::UnorderedElementsAre;
 using Clock = std::chrono::steady_clock;
 
@@ -410,7 +410,8 @@ TEST_F(CurlBackend, BodiesArriveWholeWhateverTheyHold) {
                                           "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"});
   server.Route("/until-close",
                Reply{.bytes = "HTTP/1.0 200 OK\r\n\r\nto the end", .after = Reply::After::kClose});
-  server.Route("/gzip", test_support::HttpReply(200, "OK", "Content-Encoding: gzip\r\n", "not gzip"));
+  server.Route("/gzip",
+               test_support::HttpReply(200, "OK", "Content-Encoding: gzip\r\n", "not gzip"));
   struct Case {
     std::string path;
     std::u16string verb;
@@ -515,9 +516,9 @@ TEST_F(CurlBackend, TimeoutsBoundSilenceNotTheWholeTransfer) {
 // ---------------------------------------------------------------------------------------------
 
 TEST_F(CurlBackend, RedirectsCarryCookiesOnlyWithCookiesOn) {
-  server.Route("/start",
-               test_support::HttpReply(302, "Found", "Set-Cookie: a=1; Path=/\r\nLocation: /middle\r\n",
-                                  "redirect body"));
+  server.Route("/start", test_support::HttpReply(302, "Found",
+                                                 "Set-Cookie: a=1; Path=/\r\nLocation: /middle\r\n",
+                                                 "redirect body"));
   server.Route("/middle",
                test_support::HttpReply(
                    303, "See Other",
@@ -597,9 +598,9 @@ TEST_F(CurlBackend, RedirectsChangeTheVerbAsWinHttpDoes) {
 
 TEST_F(CurlBackend, TenRedirectsAreFollowedAndAnEleventhFails) {
   for (int i = 0; i < 11; ++i) {
-    server.Route(
-        "/hop" + std::to_string(i),
-        test_support::HttpReply(302, "Found", "Location: /hop" + std::to_string(i + 1) + "\r\n", ""));
+    server.Route("/hop" + std::to_string(i),
+                 test_support::HttpReply(302, "Found",
+                                         "Location: /hop" + std::to_string(i + 1) + "\r\n", ""));
   }
   server.Route("/hop11", test_support::HttpReply(200, "OK", "", "arrived"));
   const Outcome ten = Exchange(To("/hop1"));
@@ -611,7 +612,8 @@ TEST_F(CurlBackend, TenRedirectsAreFollowedAndAnEleventhFails) {
 }
 
 TEST_F(CurlBackend, RedirectsWinHttpWouldNotFollowAreTheAnswer) {
-  server.Route("/ftp", test_support::HttpReply(302, "Found", "Location: ftp://127.0.0.1/x\r\n", ""));
+  server.Route("/ftp",
+               test_support::HttpReply(302, "Found", "Location: ftp://127.0.0.1/x\r\n", ""));
   server.Route("/none", test_support::HttpReply(302, "Found", "", "no location"));
   server.Route("/300", test_support::HttpReply(300, "Multiple Choices", "Location: /x\r\n", ""));
   for (const std::string path : {"/ftp", "/none", "/300"}) {
@@ -630,8 +632,8 @@ TEST_F(CurlBackend, BasicCredentialsGoToTheirServerOnly) {
   LoopbackServer other;
   other.Fallback(test_support::ReflectReply);
   server.Route("/here", test_support::ReflectReply);
-  server.Route("/away",
-               test_support::HttpReply(302, "Found", "Location: " + other.Url("/there") + "\r\n", ""));
+  server.Route("/away", test_support::HttpReply(302, "Found",
+                                                "Location: " + other.Url("/there") + "\r\n", ""));
   Plan setup = To("/here");
   setup.user = u"user";
   setup.password = u"pa:ss";

@@ -15,13 +15,13 @@ int CurlBackendLiveObjects();
 namespace korvanel {
 namespace {
 
-using ::testing::HasSubstr;
 using test_support::HttpReply;
-using ::testing::Not;
+using test_support::LoopbackServer;
 using test_support::ReceivedRequest;
 using test_support::Reply;
+using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
-using test_support::LoopbackServer;
 
 // "712 服务器未响应!"
 constexpr char kNoResponse[] = "712 \xB7\xFE\xCE\xF1\xC6\xF7\xCE\xB4\xCF\xEC\xD3\xA6!";

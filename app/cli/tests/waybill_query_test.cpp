@@ -8,8 +8,8 @@
 
 #include "app/batch_query.h"
 #include "app/cli/utf8.h"
-#include "tests/support/child_process.h"
 #include "scripted_server.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "zip_reader.h"
 
@@ -17,10 +17,10 @@ namespace korvanel::cli {
 namespace {
 
 using namespace std::chrono_literals;
+using test_support::Answer;
 using test_support::ChildProcess;
 using test_support::Outcome;
 using test_support::ReadFile;
-using test_support::Answer;
 using test_support::RunProgram;
 using test_support::ScriptedServer;
 using test_support::TempDir;
@@ -443,7 +443,8 @@ TEST(WaybillQuery, CtrlCWritesEveryFinishedRecordAndAWholeFile) {
   EXPECT_LT(rows.size() - 1, 40u);
   for (std::size_t i = 1; i < rows.size(); ++i) {
     const std::string number = "N" + std::to_string(i - 1);
-    EXPECT_EQ(rows[i], number + "," + test_support::kDefaultTime + "," + test_support::DefaultEvent(number));
+    EXPECT_EQ(rows[i],
+              number + "," + test_support::kDefaultTime + "," + test_support::DefaultEvent(number));
   }
   EXPECT_NE(ReadFile(dir.File("stderr")).find("interrupted"), std::string::npos);
   EXPECT_EQ(dir.EntryCount(), 3u);  // the list, the output and stderr; no temporary file

@@ -59,7 +59,8 @@ TEST(WebRequestStress, ParallelRowsEachGetTheirOwnPage) {
             options.statusText = &status;
             options.responseBytes = &bytes;
             const Text page = WebRequest(QueryAddress(prefix, number), options);
-            if (page != test_support::DefaultPage(number) || Text(bytes.begin(), bytes.end()) != page) {
+            if (page != test_support::DefaultPage(number) ||
+                Text(bytes.begin(), bytes.end()) != page) {
               ++wrong;
             }
           }

@@ -34,8 +34,8 @@ TEST(RunProgram, InputComesFromAFileOrAPipe) {
 // quoting of the one command line.
 TEST(ChildProcess, ArgumentsArriveWhole) {
   const std::string arguments[] = {
-      "plain", "two words", "", "say \"hi\"", "back\\slash", "ends in\\", "ends in two\\\\",
-      "\\\"", "tab\there", "-o",
+      "plain",     "two words",       "",     "say \"hi\"", "back\\slash",
+      "ends in\\", "ends in two\\\\", "\\\"", "tab\there",  "-o",
   };
   std::vector<std::string> command = {kChild};
   std::string expected;
@@ -50,8 +50,8 @@ TEST(ChildProcess, ArgumentsArriveWhole) {
 }
 
 TEST(ChildProcess, PipedOutputIsReadLineByLine) {
-  ChildProcess child({.arguments = {kChild, "out", "ready", "sleep", "100", "out", "last"},
-                      .pipeOutput = true});
+  ChildProcess child(
+      {.arguments = {kChild, "out", "ready", "sleep", "100", "out", "last"}, .pipeOutput = true});
   ASSERT_TRUE(child.Started());
   EXPECT_GT(child.Pid(), 0);
   EXPECT_EQ(child.ReadLine(30s), "ready");
@@ -62,7 +62,8 @@ TEST(ChildProcess, PipedOutputIsReadLineByLine) {
 }
 
 TEST(ChildProcess, ReadRestTakesAllThatIsLeft) {
-  ChildProcess child({.arguments = {kChild, "out", "a", "out", "b", "out", "c"}, .pipeOutput = true});
+  ChildProcess child(
+      {.arguments = {kChild, "out", "a", "out", "b", "out", "c"}, .pipeOutput = true});
   EXPECT_EQ(child.ReadLine(30s), "a");
   EXPECT_EQ(child.ReadRest(), "b\nc\n");
   EXPECT_EQ(child.Wait(), 0);

@@ -48,9 +48,9 @@ TEST(LoopbackServer, ReadsABodyByItsContentLength) {
     return HttpReply(201, "Created", "X-Seen: 1\r\n", "got " + request.body);
   });
   std::string answer;
-  EXPECT_EQ(RawRequest(server.port(),
-                       "POST /form HTTP/1.1\r\nContent-Length: 7\r\n\r\na=1&b=2", &answer),
-            201);
+  EXPECT_EQ(
+      RawRequest(server.port(), "POST /form HTTP/1.1\r\nContent-Length: 7\r\n\r\na=1&b=2", &answer),
+      201);
   EXPECT_EQ(answer, "HTTP/1.1 201 Created\r\nX-Seen: 1\r\nContent-Length: 11\r\n\r\ngot a=1&b=2");
   ASSERT_EQ(server.Requests().size(), 1u);
   EXPECT_EQ(server.Requests()[0].body, "a=1&b=2");
@@ -134,7 +134,8 @@ TEST(LoopbackServer, KeepsTheConnectionForTheNextRequest) {
   server.Fallback(ReflectReply);
   const Socket client = ConnectToLoopback(server.port());
   ASSERT_NE(client, kNoSocket);
-  ASSERT_TRUE(SendAll(client, "GET /1 HTTP/1.1\r\n\r\nGET /2 HTTP/1.1\r\nConnection: close\r\n\r\n"));
+  ASSERT_TRUE(
+      SendAll(client, "GET /1 HTTP/1.1\r\n\r\nGET /2 HTTP/1.1\r\nConnection: close\r\n\r\n"));
   std::string answers;
   char buffer[4096];
   long got;
