@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <mutex>
 #include <thread>
 
 #include "tests/support/child_process.h"
@@ -75,24 +76,43 @@ class Handle {
   HANDLE m_handle = nullptr;
 };
 
-// A handle the child inherits: a file opened for it, or the null device for an empty path.
+// The handles are made inheritable only while the child is created (see Create), so a child
+// started by another thread at the same moment cannot take this child's pipe ends with it
+// and keep them open.
+
+// A handle for the child: a file opened for it, or the null device for an empty path.
 Handle OpenForChild(const std::string& path, bool forWriting) {
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   const std::wstring name = path.empty() ? L"NUL" : Wide(path);
   return Handle(CreateFileW(name.c_str(), forWriting ? GENERIC_WRITE : GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             forWriting ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                             nullptr));
 }
 
-// A pipe whose one end (reading or writing) the child inherits.
+// A pipe: one end (reading or writing) for the child, the other for us.
 bool MakePipe(Handle* childEnd, Handle* ourEnd, bool childReads) {
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return false;
+  if (!CreatePipe(&readEnd, &writeEnd, nullptr, 0)) return false;
   *childEnd = Handle(childReads ? readEnd : writeEnd);
   *ourEnd = Handle(childReads ? writeEnd : readEnd);
-  return SetHandleInformation(ourEnd->get(), HANDLE_FLAG_INHERIT, 0) != 0;
+  return true;
+}
+
+std::mutex g_creating;
+
+// CreateProcessW with the three standard handles inherited and, in this process's children,
+// nothing else of ours.
+bool Create(const std::wstring& program, std::wstring& commandLine, STARTUPINFOW& startup,
+            PROCESS_INFORMATION* started) {
+  std::lock_guard lock(g_creating);
+  const HANDLE handles[] = {startup.hStdInput, startup.hStdOutput, startup.hStdError};
+  for (HANDLE handle : handles)
+    SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  const bool created = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                      CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED, nullptr, nullptr,
+                                      &startup, started) != 0;
+  for (HANDLE handle : handles) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+  return created;
 }
 
 }  // namespace
@@ -146,11 +166,7 @@ ChildProcess::ChildProcess(const Setup& setup) : m_platform(std::make_unique<Pla
   startup.hStdError = error.get();
   PROCESS_INFORMATION started{};
   const std::wstring program = Wide(setup.arguments.front());
-  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                      CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                      &started)) {
-    return;
-  }
+  if (!Create(program, commandLine, startup, &started)) return;
   if (job) AssignProcessToJobObject(job.get(), started.hProcess);
   ResumeThread(started.hThread);
   CloseHandle(started.hThread);
