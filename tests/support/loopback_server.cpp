@@ -196,7 +196,9 @@ LoopbackServer::~LoopbackServer() {
   m_stopping = true;
   for (Socket socket : m_openSockets) ShutdownSocket(socket);
   lock.unlock();
-  // A connection of our own wakes the accept, the same way on every platform.
+  // Shutting the listener ends a waiting accept; a connection of our own wakes it too where
+  // a shutdown does not.
+  ShutdownSocket(m_listener);
   CloseSocket(ConnectToLoopback(m_port));
   lock.lock();
   m_changed.wait(lock, [this] { return m_activeThreads == 0; });

@@ -105,6 +105,8 @@ Socket ListenOnLoopback(int* port) {
 }
 
 Socket AcceptConnection(Socket listener) {
+  // Waits in slices like a receive, so shutting the listener ends the wait.
+  if (WaitUntilReady(Native(listener), false, 0) != Ready::kYes) return kNoSocket;
   return NonBlocking(::accept(Native(listener), nullptr, nullptr));
 }
 
