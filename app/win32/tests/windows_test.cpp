@@ -783,6 +783,22 @@ TEST_F(WindowsTest, RightClickMenuCopiesARowOrEveryRow) {
   EXPECT_EQ(seen.enabled, (std::vector<bool>{false, true, true}));
   EXPECT_EQ(ClipboardText(), L"before");
   EXPECT_EQ(FindThreadWindow(L"#32768"), nullptr);
+
+  // From the keyboard (Shift+F10) the menu is about the selected row.
+  const POINT second = CellCentre(list, 1, 0);
+  ::PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(second.x, second.y));
+  ::PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(second.x, second.y));
+  PumpPending();
+  WhenMenuOpens(0, &seen);
+  {
+    HeldKeys shift({VK_SHIFT, VK_LSHIFT});
+    ::PostMessageW(list, WM_SYSKEYDOWN, VK_F10, 1);
+    ::PostMessageW(list, WM_SYSKEYUP, VK_F10, 0xC0000001);
+    ASSERT_TRUE(PumpUntil([] { return g_whenOpen == nullptr; }));
+  }
+  PumpPending();
+  EXPECT_EQ(seen.enabled, (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(ClipboardText(), L"B2\t\t\r\n");
   EXPECT_EQ(RowCount(list), 3);
 }
 
