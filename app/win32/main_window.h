@@ -23,6 +23,8 @@ class OpenFileDialog : public FileDialog {
 
   bool Run() override;
   Text KeptPath() const override;
+  // Makes path the kept one, as an OK with it would: a dropped file is imported this way.
+  void Keep(std::wstring path) { m_keptPath = std::move(path); }
 
  private:
   HWND m_owner;
@@ -79,6 +81,15 @@ class MainWindow : public BaseWindow<MainWindow>, private DetailWindowOpener {
   void OnCommand(int id, int code);
   LRESULT OnNotify(const NMHDR& header);
   void OnListDoubleClick(const NMITEMACTIVATE& activate);
+  // The window's own keys: Ctrl+C and Ctrl+V in the list, Ctrl+S anywhere. True when handled.
+  bool OnKey(const MSG& key);
+  // The list's right-click menu; at is in screen coordinates, or (-1, -1) from the keyboard.
+  void ShowListMenu(POINT at);
+  void CopyRow(int row);
+  void CopyAll();
+  void Paste();
+  void Export();
+  void ImportDropped(HDROP drop);
   void Import();
   void Query();
   // DetailWindowOpener: a fresh detail window, modal over this one.
@@ -90,6 +101,8 @@ class MainWindow : public BaseWindow<MainWindow>, private DetailWindowOpener {
   ReportListView m_rows;
   WindowEditBox m_pathBox;
   ListViewHitTester m_hitTester;
+  // The file of the last export; its folder is offered the next time.
+  std::wstring m_lastExportPath;
   // Set when the window is destroyed: a batch query running in a nested loop ends there.
   bool m_destroyed = false;
 };

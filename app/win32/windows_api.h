@@ -16,6 +16,7 @@
 #include <commdlg.h>
 #include <exdisp.h>
 #include <ole2.h>
+#include <shellapi.h>
 #include <oleauto.h>
 // clang-format on
 

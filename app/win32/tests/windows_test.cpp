@@ -1,17 +1,22 @@
 // The Windows desktop tool's windows, driven as a user would and read back through Win32
 // calls and messages: geometry and styles, the list's columns, the import, a query against a
-// local endpoint, double-clicks that open the modal detail window, and closing the main
-// window while a query runs.
+// local endpoint, double-clicks that open the modal detail window, closing the main window
+// while a query runs, and the list's copy, paste, right-click menu, export and file drop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "app/batch_query.h"
 #include "app/detail_window.h"
@@ -24,6 +29,7 @@
 #include "web/message_pump.h"
 
 #include <dlgs.h>
+#include <shlobj.h>
 
 using namespace korvanel;
 
@@ -126,19 +132,21 @@ void PumpPending() {
 // own loops, so the action comes from a thread timer that those loops dispatch.
 std::function<void(HWND)> g_whenOpen;
 const wchar_t* g_awaitedClass = nullptr;
+HWND g_notAwaited = nullptr;
 
 // A visible top-level window of className that this thread made. Other test programs may run
 // beside this one under the same Wine server, so windows are looked for in this thread only.
-HWND FindThreadWindow(const wchar_t* className) {
+HWND FindThreadWindow(const wchar_t* className, HWND except = nullptr) {
   struct Search {
     const wchar_t* className;
+    HWND except;
     HWND found;
-  } search{className, nullptr};
+  } search{className, except, nullptr};
   ::EnumThreadWindows(
       ::GetCurrentThreadId(),
       [](HWND window, LPARAM data) -> BOOL {
         auto* s = reinterpret_cast<Search*>(data);
-        if (::IsWindowVisible(window) && ClassOf(window) == s->className) {
+        if (window != s->except && ::IsWindowVisible(window) && ClassOf(window) == s->className) {
           s->found = window;
           return FALSE;
         }
@@ -149,7 +157,7 @@ HWND FindThreadWindow(const wchar_t* className) {
 }
 
 void CALLBACK AwaitWindow(HWND, UINT, UINT_PTR timer, DWORD) {
-  const HWND found = FindThreadWindow(g_awaitedClass);
+  const HWND found = FindThreadWindow(g_awaitedClass, g_notAwaited);
   if (found == nullptr) return;
   ::KillTimer(nullptr, timer);
   std::function<void(HWND)> action = std::move(g_whenOpen);
@@ -157,8 +165,11 @@ void CALLBACK AwaitWindow(HWND, UINT, UINT_PTR timer, DWORD) {
   if (action) action(found);
 }
 
-void WhenWindowOpens(const wchar_t* className, std::function<void(HWND)> action) {
+// except: a window of that class already up (a dialog closing), which is not the one awaited.
+void WhenWindowOpens(const wchar_t* className, std::function<void(HWND)> action,
+                     HWND except = nullptr) {
   g_awaitedClass = className;
+  g_notAwaited = except;
   g_whenOpen = std::move(action);
   ::SetTimer(nullptr, 0, 20, &AwaitWindow);
 }
@@ -190,17 +201,19 @@ class ScriptedDialog : public FileDialog {
 // A scratch folder whose name holds Chinese characters, removed with everything in it.
 class ScratchFolder {
  public:
-  ScratchFolder() {
+  // suffix tells apart two folders of one test.
+  explicit ScratchFolder(const std::wstring& suffix = L"") {
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
     m_path = std::filesystem::path(temp) /
-             (L"\u8FD0\u5355-" + std::to_wstring(::GetCurrentProcessId()));  // 运单-
+             (L"\u8FD0\u5355-" + std::to_wstring(::GetCurrentProcessId()) + suffix);  // 运单-
     std::filesystem::create_directories(m_path);
   }
   ~ScratchFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(m_path, ignored);
   }
+  std::wstring Path() const { return m_path.wstring(); }
   std::wstring Write(const std::wstring& name, const std::string& bytes) const {
     const std::filesystem::path file = m_path / name;
     std::ofstream(file, std::ios::binary) << bytes;
@@ -212,6 +225,164 @@ class ScratchFolder {
 };
 
 const wchar_t* const kMainCaption = L"Korvanel物流-批量查询物流信息";
+
+// ---- Keys, the clipboard, the right-click menu and file drops ----
+
+// Keys held down while the posted key presses are handled, as GetKeyState tells them.
+class HeldKeys {
+ public:
+  explicit HeldKeys(std::initializer_list<int> keys) {
+    ::GetKeyboardState(m_saved);
+    BYTE state[256];
+    std::copy(std::begin(m_saved), std::end(m_saved), std::begin(state));
+    for (int key : keys) state[key] |= 0x80;
+    ::SetKeyboardState(state);
+  }
+  ~HeldKeys() { ::SetKeyboardState(m_saved); }
+  HeldKeys(const HeldKeys&) = delete;
+  HeldKeys& operator=(const HeldKeys&) = delete;
+
+ private:
+  BYTE m_saved[256] = {};
+};
+
+// A key pressed and released on a control with modifiers held, and everything it starts run.
+void PressKey(HWND control, std::initializer_list<int> modifiers, UINT key) {
+  HeldKeys held(modifiers);
+  ::PostMessageW(control, WM_KEYDOWN, key, 1);
+  ::PostMessageW(control, WM_KEYUP, key, 0xC0000001);
+  PumpPending();
+}
+
+void PressCtrl(HWND control, UINT key) { PressKey(control, {VK_CONTROL, VK_LCONTROL}, key); }
+
+void SetClipboardText(const std::wstring& text) {
+  ASSERT_TRUE(::OpenClipboard(nullptr));
+  ::EmptyClipboard();
+  const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);
+  const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+  std::memcpy(::GlobalLock(memory), text.c_str(), bytes);
+  ::GlobalUnlock(memory);
+  EXPECT_NE(::SetClipboardData(CF_UNICODETEXT, memory), nullptr);
+  ::CloseClipboard();
+}
+
+void EmptyTheClipboard() {
+  ASSERT_TRUE(::OpenClipboard(nullptr));
+  ::EmptyClipboard();
+  ::CloseClipboard();
+}
+
+std::wstring ClipboardText() {
+  std::wstring text;
+  if (!::OpenClipboard(nullptr)) return L"<clipboard busy>";
+  if (const HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+    text = static_cast<const wchar_t*>(::GlobalLock(data));
+    ::GlobalUnlock(data);
+  }
+  ::CloseClipboard();
+  return text;
+}
+
+// A right-click at a point of the list's client area, the pointer moved there first.
+void RightClick(HWND list, POINT at) {
+  POINT onScreen = at;
+  ::ClientToScreen(list, &onScreen);
+  ::SetCursorPos(onScreen.x, onScreen.y);
+  ::PostMessageW(list, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(at.x, at.y));
+  ::PostMessageW(list, WM_RBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+}
+
+struct MenuSeen {
+  std::vector<std::wstring> captions;
+  std::vector<bool> enabled;
+};
+
+// What the open popup menu offers.
+MenuSeen ReadMenu(HWND menuWindow) {
+  MenuSeen seen;
+  const HMENU menu = reinterpret_cast<HMENU>(::SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
+  for (int item = 0; item < ::GetMenuItemCount(menu); ++item) {
+    wchar_t caption[64] = {};
+    ::GetMenuStringW(menu, item, caption, 64, MF_BYPOSITION);
+    seen.captions.push_back(caption);
+    seen.enabled.push_back(
+        !(::GetMenuState(menu, item, MF_BYPOSITION) & (MF_GRAYED | MF_DISABLED)));
+  }
+  return seen;
+}
+
+// Answers the next popup menu with the keyboard: item is 0 for the first entry, -1 to close
+// the menu choosing nothing. then runs as the menu is answered, before the choice is acted on.
+void WhenMenuOpens(int item, MenuSeen* seen, std::function<void()> then = nullptr) {
+  WhenWindowOpens(L"#32768", [=](HWND menu) {
+    if (seen != nullptr) *seen = ReadMenu(menu);
+    if (then) then();
+    if (item < 0) {
+      ::PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 1);
+      return;
+    }
+    for (int down = 0; down <= item; ++down) ::PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 1);
+    ::PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 1);
+  });
+}
+
+// The file-name box of the common file dialogs.
+HWND FileNameBox(HWND dialog) {
+  const HWND edit = ::GetDlgItem(dialog, edt1);
+  return edit != nullptr ? edit : ::GetDlgItem(dialog, cmb13);
+}
+
+struct SaveDialogSeen {
+  std::wstring offeredName;
+  std::wstring folder;
+};
+
+// Answers the save dialog with path (or cancels it for an empty path), noting what it offered.
+void AnswerSaveDialog(HWND dialog, const std::wstring& path, SaveDialogSeen* seen) {
+  if (seen != nullptr) {
+    seen->offeredName = WindowText(FileNameBox(dialog));
+    wchar_t folder[MAX_PATH] = {};
+    ::SendMessageW(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
+    seen->folder = folder;
+  }
+  const int button = path.empty() ? IDCANCEL : IDOK;
+  if (!path.empty()) ::SetWindowTextW(FileNameBox(dialog), path.c_str());
+  ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(dialog, button)));
+}
+
+std::string ReadBytes(const std::wstring& path) {
+  std::ifstream file(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().wstring());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Files dropped from a file manager: a DROPFILES block with the paths, each ended by a zero,
+// and one zero more. The window that takes it frees it.
+HDROP DroppedFiles(const std::vector<std::wstring>& paths) {
+  std::wstring list;
+  for (const std::wstring& path : paths) list += path + L'\0';
+  list += L'\0';
+  const SIZE_T bytes = sizeof(DROPFILES) + list.size() * sizeof(wchar_t);
+  const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+  auto* header = static_cast<DROPFILES*>(::GlobalLock(memory));
+  header->pFiles = sizeof(DROPFILES);
+  header->pt = POINT{300, 300};
+  header->fWide = TRUE;
+  std::memcpy(reinterpret_cast<char*>(header) + sizeof(DROPFILES), list.data(),
+              list.size() * sizeof(wchar_t));
+  ::GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
 
 }  // namespace
 
@@ -518,6 +689,225 @@ TEST_F(WindowsTest, ClosingTheMainWindowEndsTheMessageLoop) {
   ::PostMessageW(Main(), WM_CLOSE, 0, 0);
   EXPECT_EQ(RunMessageLoop(), 0);
   EXPECT_EQ(m_window->Window(), nullptr);
+}
+
+TEST_F(WindowsTest, CtrlCCopiesTheSelectedRowAsTabSeparatedUnicode) {
+  AddRows({"A1", "B2"});
+  m_window->Rows().SetCellText(1, 1, "2024-05-03  10:20:00");
+  m_window->Rows().SetCellText(1, 2, "line\r\nbreak");
+  const HWND list = List();
+  SetClipboardText(L"before");
+
+  // Nothing selected yet: the clipboard keeps what it held.
+  PressCtrl(list, 'C');
+  EXPECT_EQ(ClipboardText(), L"before");
+  // C without Ctrl copies nothing either.
+  const POINT second = CellCentre(list, 1, 0);
+  ::PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(second.x, second.y));
+  ::PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(second.x, second.y));
+  PumpPending();
+  PressKey(list, {}, 'C');
+  EXPECT_EQ(ClipboardText(), L"before");
+
+  PressCtrl(list, 'C');
+  EXPECT_EQ(ClipboardText(), L"B2\t2024-05-03  10:20:00\t\"line\r\nbreak\"\r\n");
+  // Chinese text reaches the clipboard as Unicode.
+  m_window->Rows().SetCellText(0, 2, "\xD2\xD1\xC7\xA9\xCA\xD5");  // "已签收"
+  const POINT first = CellCentre(list, 0, 2);
+  ::PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(first.x, first.y));
+  ::PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(first.x, first.y));
+  PumpPending();
+  PressCtrl(list, 'C');
+  EXPECT_EQ(ClipboardText(), L"A1\t\t已签收\r\n");
+  EXPECT_EQ(RowCount(list), 2);
+}
+
+TEST_F(WindowsTest, CtrlVAppendsOneRowPerClipboardLine) {
+  AddRows({"A1"});
+  const HWND edit = Control(MainWindow::kPathEditId);
+  ::SetWindowTextW(edit, L"kept");
+  // LF and CR LF line ends, spaces, an empty line, a Chinese number and one with characters
+  // that code page 936 lacks (its row is added, each such character as "?").
+  SetClipboardText(L" B2 \r\n\nC3\n测试单号\nD\u00E5\u1E9E4\n");
+  const HWND list = List();
+  PressCtrl(list, 'V');
+  const std::vector<std::wstring> expected = {L"A1", L" B2 ", L"", L"C3", L"测试单号", L"D??4"};
+  ASSERT_EQ(RowCount(list), static_cast<int>(expected.size()));
+  for (int row = 0; row < RowCount(list); ++row) {
+    SCOPED_TRACE(row);
+    EXPECT_EQ(CellText(list, row, 0), expected[row]);
+    EXPECT_EQ(CellText(list, row, 1), L"");
+  }
+  EXPECT_EQ(WindowText(edit), L"kept");
+
+  // An empty clipboard adds nothing; Ctrl+V in the path box pastes into the box, not the list.
+  EmptyTheClipboard();
+  PressCtrl(list, 'V');
+  EXPECT_EQ(RowCount(list), static_cast<int>(expected.size()));
+  SetClipboardText(L"X9");
+  ::SetFocus(edit);
+  PressCtrl(edit, 'V');
+  EXPECT_EQ(RowCount(list), static_cast<int>(expected.size()));
+}
+
+TEST_F(WindowsTest, RightClickMenuCopiesARowOrEveryRow) {
+  AddRows({"A1", "B2", "C3"});
+  m_window->Rows().SetCellText(2, 2, "\xD2\xD1\xC7\xA9\xCA\xD5");  // "已签收"
+  const HWND list = List();
+  SetClipboardText(L"before");
+
+  MenuSeen seen;
+  WhenMenuOpens(0, &seen);
+  RightClick(list, CellCentre(list, 2, 1));
+  ASSERT_TRUE(PumpUntil([] { return g_whenOpen == nullptr; }));
+  PumpPending();
+  EXPECT_EQ(seen.captions, (std::vector<std::wstring>{L"复制", L"全部复制", L"导出..."}));
+  EXPECT_EQ(seen.enabled, (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(ClipboardText(), L"C3\t\t已签收\r\n");
+
+  WhenMenuOpens(1, nullptr);
+  RightClick(list, CellCentre(list, 0, 0));
+  ASSERT_TRUE(PumpUntil([] { return g_whenOpen == nullptr; }));
+  PumpPending();
+  EXPECT_EQ(ClipboardText(),
+            L"单号\t运输时间\t最新运输信息\r\nA1\t\t\r\nB2\t\t\r\nC3\t\t已签收\r\n");
+
+  // Below the last row there is no row to copy, but every row can still be copied.
+  SetClipboardText(L"before");
+  RECT client{};
+  ::GetClientRect(list, &client);
+  WhenMenuOpens(-1, &seen);
+  RightClick(list, POINT{20, client.bottom - 10});
+  ASSERT_TRUE(PumpUntil([] { return g_whenOpen == nullptr; }));
+  PumpPending();
+  EXPECT_EQ(seen.enabled, (std::vector<bool>{false, true, true}));
+  EXPECT_EQ(ClipboardText(), L"before");
+  EXPECT_EQ(FindThreadWindow(L"#32768"), nullptr);
+
+  // From the keyboard (Shift+F10) the menu is about the selected row.
+  const POINT second = CellCentre(list, 1, 0);
+  ::PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(second.x, second.y));
+  ::PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(second.x, second.y));
+  PumpPending();
+  WhenMenuOpens(0, &seen);
+  {
+    HeldKeys shift({VK_SHIFT, VK_LSHIFT});
+    ::PostMessageW(list, WM_SYSKEYDOWN, VK_F10, 1);
+    ::PostMessageW(list, WM_SYSKEYUP, VK_F10, 0xC0000001);
+    ASSERT_TRUE(PumpUntil([] { return g_whenOpen == nullptr; }));
+  }
+  PumpPending();
+  EXPECT_EQ(seen.enabled, (std::vector<bool>{true, true, true}));
+  EXPECT_EQ(ClipboardText(), L"B2\t\t\r\n");
+  EXPECT_EQ(RowCount(list), 3);
+}
+
+TEST_F(WindowsTest, CtrlSExportsEveryRowInTheFolderOfTheImport) {
+  ScratchFolder importFolder;
+  ScratchFolder exportFolder(L"-out");
+  const std::wstring exportDir = exportFolder.Path();
+  const std::wstring listPath = importFolder.Write(L"list.txt", "A1\r\n-B2\r\n");
+  m_dialog.Answer(listPath);
+  ::SendMessageW(Control(MainWindow::kImportButtonId), BM_CLICK, 0, 0);
+  ASSERT_EQ(RowCount(List()), 2);
+  m_window->Rows().SetCellText(0, 1, "2024-05-03  10:20:00");
+  m_window->Rows().SetCellText(0, 2, "\xD2\xD1\xC7\xA9\xCA\xD5");  // "已签收"
+
+  const std::wstring csv = exportDir + L"\\结果.csv";
+  SaveDialogSeen seen;
+  WhenWindowOpens(L"#32770", [&](HWND dialog) { AnswerSaveDialog(dialog, csv, &seen); });
+  PressCtrl(List(), 'S');
+  ASSERT_TRUE(PumpUntil([] { return g_whenOpen == nullptr; }));
+  PumpPending();
+  EXPECT_TRUE(
+      std::regex_match(seen.offeredName, std::wregex(L"运单查询结果-20[0-9]{6}-[0-9]{4}\\.xlsx")))
+      << FromWide(seen.offeredName);
+  EXPECT_EQ(seen.folder, std::filesystem::path(listPath).parent_path().wstring());
+  EXPECT_EQ(FindThreadWindow(L"#32770"), nullptr) << "no message: it worked";
+  // UTF-8 after the byte-order mark ("单号,运输时间,最新运输信息", then "A1,...,已签收"); the
+  // cell that could start a formula is kept as text.
+  EXPECT_EQ(ReadBytes(csv),
+            "\xEF\xBB\xBF"
+            "\xE5\x8D\x95\xE5\x8F\xB7,\xE8\xBF\x90\xE8\xBE\x93\xE6\x97\xB6\xE9\x97"
+            "\xB4,\xE6\x9C\x80\xE6\x96\xB0\xE8\xBF\x90\xE8\xBE\x93\xE4\xBF\xA1\xE6"
+            "\x81\xAF\r\nA1,2024-05-03  10:20:00,\xE5\xB7\xB2\xE7\xAD\xBE\xE6\x94"
+            "\xB6\r\n'-B2,,\r\n");
+
+  // From the menu: the dialog opens in the folder of the last export, and a name without an
+  // extension becomes a workbook.
+  WhenMenuOpens(2, nullptr, [&] {
+    WhenWindowOpens(L"#32770",
+                    [&](HWND dialog) { AnswerSaveDialog(dialog, exportDir + L"\\book", &seen); });
+  });
+  RightClick(List(), CellCentre(List(), 0, 0));
+  ASSERT_TRUE(PumpUntil([] { return g_whenOpen == nullptr; }));
+  PumpUntil([] { return FindThreadWindow(L"#32770") == nullptr; });
+  EXPECT_EQ(seen.folder, exportDir);
+  EXPECT_EQ(ReadBytes(exportDir + L"\\book.xlsx").substr(0, 4), std::string("PK\x03\x04", 4));
+  // Each file appears only when complete: nothing else is left in the folder.
+  EXPECT_EQ(FolderEntries(exportDir), (std::vector<std::wstring>{L"book.xlsx", L"结果.csv"}));
+}
+
+TEST_F(WindowsTest, AFailedExportIsToldInAMessageBox) {
+  ScratchFolder folder;
+  AddRows({"A1"});
+  const std::wstring path = folder.Path() + L"\\missing\\result.xlsx";
+  std::wstring caption;
+  std::wstring text;
+  WhenWindowOpens(L"#32770", [&](HWND dialog) {
+    AnswerSaveDialog(dialog, path, nullptr);
+    WhenWindowOpens(
+        L"#32770",
+        [&](HWND box) {
+          caption = WindowText(box);
+          text = WindowText(::GetDlgItem(box, 0xFFFF));
+          ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
+        },
+        dialog);
+  });
+  PressCtrl(List(), 'S');
+  ASSERT_TRUE(PumpUntil([] { return g_whenOpen == nullptr; }));
+  PumpUntil([] { return FindThreadWindow(L"#32770") == nullptr; });
+  EXPECT_EQ(caption, L"导出失败");
+  EXPECT_EQ(text.rfind(L"无法写入文件：\n" + path + L"\n\n", 0), 0u) << FromWide(text);
+  EXPECT_GT(text.size(), (L"无法写入文件：\n" + path + L"\n\n").size()) << "a reason follows";
+  EXPECT_EQ(FindThreadWindow(L"#32770"), nullptr);
+  EXPECT_TRUE(FolderEntries(folder.Path()).empty());
+  EXPECT_EQ(RowCount(List()), 1);
+}
+
+// Dropped on the window, a file is imported as if chosen in the dialog, which then keeps it.
+TEST_F(WindowsTest, DroppingAFileImportsIt) {
+  ScratchFolder folder;
+  const std::wstring path = folder.Write(L"\u5355\u53F7.txt", " A1 \r\nB2\r\n");  // 单号.txt
+  MainWindow window(m_prefix);
+  ASSERT_TRUE(window.Create());
+  window.Rows().SetCellText(window.Rows().AddRow(), 0, "X0");
+  const HWND list = window.Rows().ListWindowHandle();
+  const HWND edit = ::GetDlgItem(window.Window(), MainWindow::kPathEditId);
+  EXPECT_TRUE(ExStyleOf(window.Window()) & WS_EX_ACCEPTFILES);
+
+  // A folder dropped with it is left out.
+  ::PostMessageW(window.Window(), WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(DroppedFiles({folder.Path(), path})), 0);
+  PumpPending();
+  EXPECT_EQ(WindowText(edit), path);
+  ASSERT_EQ(RowCount(list), 3);
+  EXPECT_EQ(CellText(list, 1, 0), L" A1 ");
+  EXPECT_EQ(CellText(list, 2, 0), L"B2");
+
+  // The dialog keeps the dropped file: it opens on it, and a cancel lists it again.
+  std::wstring offered;
+  WhenWindowOpens(L"#32770", [&](HWND dialog) {
+    offered = WindowText(FileNameBox(dialog));
+    ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDCANCEL)));
+  });
+  ::SendMessageW(::GetDlgItem(window.Window(), MainWindow::kImportButtonId), BM_CLICK, 0, 0);
+  EXPECT_TRUE(offered == path || offered == std::filesystem::path(path).filename().wstring())
+      << FromWide(offered);
+  EXPECT_EQ(RowCount(list), 5);
 }
 
 struct DoubleClickCase {
