@@ -125,159 +125,231 @@ RowAttempt AttemptWithRetries(const std::function<RowAttempt()>& attempt, const 
   return last;
 }
 
-int RunBatch(const CliOptions& options, const BatchEnvironment& environment) {
-  const int errorFd = environment.errorFd;
-  auto stopRequested = [&] {
-    return environment.stopSignal != nullptr && environment.stopSignal->load() != 0;
-  };
+namespace {
 
-  // Every list is read before the first request, so a bad name costs nothing.
-  std::vector<Text> numbers;
-  for (const auto& input : options.inputs) {
+bool StopRequested(const BatchEnvironment& environment) {
+  return environment.stopSignal != nullptr && environment.stopSignal->load() != 0;
+}
+
+// Every list is read before the first request, so a bad name costs nothing.
+bool ReadAllLists(const std::vector<std::string>& inputs, int errorFd, std::vector<Text>* numbers) {
+  for (const auto& input : inputs) {
     TextArray listed;
     std::string reason;
     if (!ReadWaybillList(input, &listed, &reason)) {
       const std::string name = input == "-" ? "standard input" : input;
       WriteLine(errorFd, std::string(kProgramPrefix) + "cannot read " + name + ": " + reason);
-      return kExitUsage;
+      return false;
     }
-    numbers.insert(numbers.end(), std::make_move_iterator(listed.begin()),
-                   std::make_move_iterator(listed.end()));
+    numbers->insert(numbers->end(), std::make_move_iterator(listed.begin()),
+                    std::make_move_iterator(listed.end()));
+  }
+  return true;
+}
+
+// Null, with the reason told, when the output file cannot be made.
+std::unique_ptr<Output> OpenOutput(const CliOptions& options, const BatchEnvironment& environment,
+                                   bool toFile) {
+  if (!toFile) return std::make_unique<Output>(environment.outputFd);
+  std::string reason;
+  auto file = AtomicOutputFile::Create(options.outputPath, &reason);
+  if (!file) {
+    WriteLine(environment.errorFd,
+              std::string(kProgramPrefix) + "cannot write " + options.outputPath + ": " + reason);
+    return nullptr;
+  }
+  if (environment.temporaryFile && !file->temporaryPath().empty()) {
+    environment.temporaryFile(file->temporaryPath().c_str());
+  }
+  return std::make_unique<Output>(std::move(file));
+}
+
+// Gone with the output object: a second Ctrl-C must not remove a file that is no longer ours.
+class ForgetTemporaryFile {
+ public:
+  explicit ForgetTemporaryFile(const BatchEnvironment& environment) : m_environment(environment) {}
+  ForgetTemporaryFile(const ForgetTemporaryFile&) = delete;
+  ForgetTemporaryFile& operator=(const ForgetTemporaryFile&) = delete;
+  ~ForgetTemporaryFile() {
+    if (m_environment.temporaryFile) m_environment.temporaryFile(nullptr);
   }
 
-  if (environment.inputsRead) environment.inputsRead();
+ private:
+  const BatchEnvironment& m_environment;
+};
 
-  const OutputFormat format = ResolveFormat(options, environment.outputIsTerminal);
-  const bool toFile = !options.outputPath.empty() && options.outputPath != "-";
-  std::unique_ptr<Output> output;
-  if (toFile) {
-    std::string reason;
-    auto file = AtomicOutputFile::Create(options.outputPath, &reason);
-    if (!file) {
-      WriteLine(errorFd,
-                std::string(kProgramPrefix) + "cannot write " + options.outputPath + ": " + reason);
-      return kExitUsage;
-    }
-    if (environment.temporaryFile && !file->temporaryPath().empty()) {
-      environment.temporaryFile(file->temporaryPath().c_str());
-    }
-    output = std::make_unique<Output>(std::move(file));
-  } else {
-    output = std::make_unique<Output>(environment.outputFd);
-  }
-  // Gone with the output object: a second Ctrl-C must not remove a file that is no longer ours.
-  struct ForgetTemporaryFile {
-    const BatchEnvironment& environment;
-    ~ForgetTemporaryFile() {
-      if (environment.temporaryFile) environment.temporaryFile(nullptr);
-    }
-  } forget{environment};
-
-  // A terminal that shows characters is given them in UTF-8 whatever the encoding asked for,
-  // which is that of the files and pipes the records may go to.
-  const bool toCharacterTerminal =
-      !toFile && environment.outputIsTerminal && environment.terminalTakesCharacters;
-  const OutputEncoding encoding = toCharacterTerminal ? OutputEncoding::kUtf8 : options.encoding;
-  const bool byteOrderMark = options.byteOrderMark && !toCharacterTerminal;
-  std::string pending;
-  std::unique_ptr<RecordWriter> writer;
-  if (format == OutputFormat::kXlsx) {
-    output->file()->CloseDescriptor();
-    writer = MakeXlsxWriter(output->file()->writePath());
-  } else {
-    // The byte-order mark is asked for by whoever opens the file in a spreadsheet program.
-    writer = MakeTextWriter(format, encoding, byteOrderMark, &pending, options.byteOrderMark);
+// The numbers, once read, queried by the worker pool and written in their order.
+class Batch {
+ public:
+  Batch(const CliOptions& options, const BatchEnvironment& environment,
+        const std::vector<Text>& numbers, Output& output, bool toFile)
+      : m_options(options),
+        m_environment(environment),
+        m_numbers(numbers),
+        m_output(output),
+        m_toFile(toFile),
+        m_prefix(QueryAddressPrefixForHost(options.host)),
+        m_delay(options.delayMs),
+        m_workerStarted(static_cast<std::size_t>(options.jobs), 0),
+        m_stop([&environment] { return StopRequested(environment); }) {
+    m_policy.retries = options.retries;
+    std::random_device seed;
+    for (int i = 0; i < options.jobs; ++i) m_randoms.emplace_back(seed());
   }
 
-  std::string outputError;
-  std::atomic<bool> outputFailed{false};  // read by the workers, who must stop starting rows
-  std::unique_ptr<ProgressDisplay> progress;
-  auto flush = [&] {
-    if (pending.empty() || !outputError.empty()) return outputError.empty();
+  // Returns the exit status.
+  int Run() {
+    StartWriter();
+    m_progress = std::make_unique<ProgressDisplay>(
+        m_environment.errorFd, m_environment.errorIsTerminal && !m_options.quiet, m_numbers.size());
+    const std::size_t written = QueryAll();
+    m_progress->Finish();
+    if (!EndOutput()) return kExitUsage;
+    return ExitStatus(written);
+  }
+
+ private:
+  void StartWriter() {
+    const OutputFormat format = ResolveFormat(m_options, m_environment.outputIsTerminal);
+    // A terminal that shows characters is given them in UTF-8 whatever the encoding asked for,
+    // which is that of the files and pipes the records may go to.
+    const bool toCharacterTerminal =
+        !m_toFile && m_environment.outputIsTerminal && m_environment.terminalTakesCharacters;
+    const OutputEncoding encoding =
+        toCharacterTerminal ? OutputEncoding::kUtf8 : m_options.encoding;
+    const bool byteOrderMark = m_options.byteOrderMark && !toCharacterTerminal;
+    if (format == OutputFormat::kXlsx) {
+      m_output.file()->CloseDescriptor();
+      m_writer = MakeXlsxWriter(m_output.file()->writePath());
+    } else {
+      // The byte-order mark is asked for by whoever opens the file in a spreadsheet program.
+      m_writer =
+          MakeTextWriter(format, encoding, byteOrderMark, &m_pending, m_options.byteOrderMark);
+    }
+    m_writer->Begin();
+    Flush();
+  }
+
+  // Writes what the writer has produced so far; false once the output has failed.
+  bool Flush() {
+    if (m_pending.empty() || !m_outputError.empty()) return m_outputError.empty();
     // Records for a terminal share it with the progress line, which must make way for them.
-    const bool ok = !toFile && environment.outputIsTerminal && progress
-                        ? progress->WriteAbove(environment.outputFd, pending, &outputError)
-                        : output->Write(pending, &outputError);
-    pending.clear();
-    if (!ok) outputFailed = true;
+    const bool ok = !m_toFile && m_environment.outputIsTerminal && m_progress
+                        ? m_progress->WriteAbove(m_environment.outputFd, m_pending, &m_outputError)
+                        : m_output.Write(m_pending, &m_outputError);
+    m_pending.clear();
+    if (!ok) m_outputFailed = true;
     return ok;
-  };
-  writer->Begin();
-  flush();
+  }
 
-  progress = std::make_unique<ProgressDisplay>(
-      errorFd, environment.errorIsTerminal && !options.quiet, numbers.size());
-  const Text prefix = QueryAddressPrefixForHost(options.host);
-  RetryPolicy policy;
-  policy.retries = options.retries;
-  const Milliseconds delay(options.delayMs);
-  // One flag per worker, each touched by its own worker only (so not a packed vector<bool>).
-  std::vector<char> workerStarted(static_cast<std::size_t>(options.jobs), 0);
-  std::vector<std::mt19937> randoms;
-  std::random_device seed;
-  for (int i = 0; i < options.jobs; ++i) randoms.emplace_back(seed());
-  const std::function<bool()> stop = stopRequested;
+  // Returns how many records were written before the pool stopped.
+  std::size_t QueryAll() {
+    return RunInOrder<Record>(
+        m_numbers.size(), m_options.jobs,
+        [this](std::size_t index, int worker) { return QueryRow(index, worker); },
+        [this](std::size_t index, Record record) { return Deliver(index, record); },
+        [this] { return m_stop() || m_outputFailed.load(); },
+        [this] {
+          AnnounceStop();
+          m_progress->Tick();
+        },
+        kTickInterval);
+  }
+
+  // Runs on a worker thread: touches only what is constant or the worker's own.
+  Record QueryRow(std::size_t index, int worker) {
+    const auto slot = static_cast<std::size_t>(worker);
+    if (m_workerStarted[slot] && m_delay.count() > 0) SleepUnlessStopped(m_delay, m_stop);
+    m_workerStarted[slot] = 1;
+    const Text& number = m_numbers[index];
+    const RowAttempt last =
+        AttemptWithRetries([&] { return QueryRowOnce(m_prefix, number, m_options.timeoutSeconds); },
+                           m_policy, m_delay, m_randoms[slot], m_stop);
+    return RecordFromAttempt(number, last);
+  }
+
+  // Runs for each record in the order of the lists; false stops the pool.
+  bool Deliver(std::size_t index, const Record& record) {
+    if (!record.ok) {
+      ++m_failed;
+      m_progress->Message(FailureLine(index, record));
+    }
+    m_writer->Add(record);
+    m_progress->Update(index + 1);
+    AnnounceStop();
+    return Flush();
+  }
 
   // Waiting for the requests in flight can take up to their timeout: say so once.
-  bool stopAnnounced = false;
-  auto announceStop = [&] {
-    if (stopAnnounced || !stopRequested()) return;
-    stopAnnounced = true;
-    progress->Message(std::string(kProgramPrefix) +
-                      "stopping once the requests in flight are done (Ctrl-C again quits at once)");
-  };
-
-  std::size_t failed = 0;
-  const std::size_t written = RunInOrder<Record>(
-      numbers.size(), options.jobs,
-      [&](std::size_t index, int worker) {
-        const auto slot = static_cast<std::size_t>(worker);
-        if (workerStarted[slot] && delay.count() > 0) SleepUnlessStopped(delay, stop);
-        workerStarted[slot] = 1;
-        const Text& number = numbers[index];
-        const RowAttempt last =
-            AttemptWithRetries([&] { return QueryRowOnce(prefix, number, options.timeoutSeconds); },
-                               policy, delay, randoms[slot], stop);
-        return RecordFromAttempt(number, last);
-      },
-      [&](std::size_t index, Record record) {
-        if (!record.ok) {
-          ++failed;
-          progress->Message(FailureLine(index, record));
-        }
-        writer->Add(record);
-        progress->Update(index + 1);
-        announceStop();
-        return flush();
-      },
-      [&] { return stopRequested() || outputFailed.load(); },
-      [&] {
-        announceStop();
-        progress->Tick();
-      },
-      kTickInterval);
-  progress->Finish();
-
-  std::string endError;
-  if (!writer->End(&endError) && outputError.empty()) outputError = endError;
-  flush();
-  if (outputError.empty()) output->Commit(&outputError);
-  if (!outputError.empty()) {
-    const std::string name = toFile ? options.outputPath : "standard output";
-    WriteLine(errorFd, std::string(kProgramPrefix) + "cannot write " + name + ": " + outputError);
-    return kExitUsage;
+  void AnnounceStop() {
+    if (m_stopAnnounced || !m_stop()) return;
+    m_stopAnnounced = true;
+    m_progress->Message(
+        std::string(kProgramPrefix) +
+        "stopping once the requests in flight are done (Ctrl-C again quits at once)");
   }
 
-  if (failed > 0) {
-    WriteLine(errorFd, std::string(kProgramPrefix) + std::to_string(failed) + " of " +
-                           std::to_string(numbers.size()) + " rows failed");
+  // Finishes and commits the output; false, with the reason told, when it could not be written.
+  bool EndOutput() {
+    std::string endError;
+    if (!m_writer->End(&endError) && m_outputError.empty()) m_outputError = endError;
+    Flush();
+    if (m_outputError.empty()) m_output.Commit(&m_outputError);
+    if (m_outputError.empty()) return true;
+    const std::string name = m_toFile ? m_options.outputPath : "standard output";
+    WriteLine(m_environment.errorFd,
+              std::string(kProgramPrefix) + "cannot write " + name + ": " + m_outputError);
+    return false;
   }
-  if (const int signal = environment.stopSignal ? environment.stopSignal->load() : 0) {
-    WriteLine(errorFd, std::string(kProgramPrefix) + "interrupted: " + std::to_string(written) +
-                           " of " + std::to_string(numbers.size()) + " rows written");
-    return 128 + signal;
+
+  int ExitStatus(std::size_t written) const {
+    const int errorFd = m_environment.errorFd;
+    if (m_failed > 0) {
+      WriteLine(errorFd, std::string(kProgramPrefix) + std::to_string(m_failed) + " of " +
+                             std::to_string(m_numbers.size()) + " rows failed");
+    }
+    if (const int signal = m_environment.stopSignal ? m_environment.stopSignal->load() : 0) {
+      WriteLine(errorFd, std::string(kProgramPrefix) + "interrupted: " + std::to_string(written) +
+                             " of " + std::to_string(m_numbers.size()) + " rows written");
+      return 128 + signal;
+    }
+    return m_failed > 0 ? kExitRowsFailed : kExitSuccess;
   }
-  return failed > 0 ? kExitRowsFailed : kExitSuccess;
+
+  const CliOptions& m_options;
+  const BatchEnvironment& m_environment;
+  const std::vector<Text>& m_numbers;
+  Output& m_output;
+  const bool m_toFile;
+  const Text m_prefix;
+  RetryPolicy m_policy;
+  const Milliseconds m_delay;
+  // One flag per worker, each touched by its own worker only (so not a packed vector<bool>).
+  std::vector<char> m_workerStarted;
+  std::vector<std::mt19937> m_randoms;
+  const std::function<bool()> m_stop;
+
+  std::string m_pending;  // the writer's bytes not yet written
+  std::unique_ptr<RecordWriter> m_writer;
+  std::string m_outputError;
+  std::atomic<bool> m_outputFailed{false};  // read by the workers, who must stop starting rows
+  std::unique_ptr<ProgressDisplay> m_progress;
+  std::size_t m_failed = 0;
+  bool m_stopAnnounced = false;
+};
+
+}  // namespace
+
+int RunBatch(const CliOptions& options, const BatchEnvironment& environment) {
+  std::vector<Text> numbers;
+  if (!ReadAllLists(options.inputs, environment.errorFd, &numbers)) return kExitUsage;
+  if (environment.inputsRead) environment.inputsRead();
+
+  const bool toFile = !options.outputPath.empty() && options.outputPath != "-";
+  const std::unique_ptr<Output> output = OpenOutput(options, environment, toFile);
+  if (!output) return kExitUsage;
+  const ForgetTemporaryFile forget(environment);
+  return Batch(options, environment, numbers, *output, toFile).Run();
 }
 
 }  // namespace korvanel::cli
