@@ -52,8 +52,8 @@ Text DetailCaption(std::string_view cellText);
 // The double-click handler of the list: takes the text of the cell under (x, y), the column
 // included, so a time cell shows the page for its time text; the empty text below the rows.
 // Keeps it in selectedCellText and opens the detail window. keys (Ctrl, Shift, Alt) is unused.
-void ShowCellDetail(int x, int y, int keys, const ListHitTester& hitTester,
-                    const ReportList& list, DetailWindowOpener& opener);
+void ShowCellDetail(int x, int y, int keys, const ListHitTester& hitTester, const ReportList& list,
+                    DetailWindowOpener& opener);
 
 // The creation handler of the detail window: caption selectedCellText + "-详细物流信息",
 // address QueryAddress(prefix, selectedCellText).

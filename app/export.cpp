@@ -46,7 +46,8 @@ Text DefaultExportFileName(const std::tm& localTime) {
 Text DefaultExportPath(std::string_view lastUsedPath, const std::tm& localTime) {
   // A backslash can be the second byte of a code page 936 character, so the search goes
   // character by character.
-  const int slash = std::max(FindTextReverse(lastUsedPath, "\\"), FindTextReverse(lastUsedPath, "/"));
+  const int slash =
+      std::max(FindTextReverse(lastUsedPath, "\\"), FindTextReverse(lastUsedPath, "/"));
   const Text name = DefaultExportFileName(localTime);
   if (slash < 1) return name;
   return ConcatText({TextLeft(lastUsedPath, slash), name});

@@ -39,8 +39,7 @@ Text TabSeparatedCell(std::string_view cell) {
 
 Text TabSeparatedRow(const ReportList& list, int row) {
   if (row < 0 || row >= list.RowCount()) return {};
-  return TabSeparatedLine(list.GetCellText(row, kNumberColumn),
-                          list.GetCellText(row, kTimeColumn),
+  return TabSeparatedLine(list.GetCellText(row, kNumberColumn), list.GetCellText(row, kTimeColumn),
                           list.GetCellText(row, kEventColumn));
 }
 

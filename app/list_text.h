@@ -14,7 +14,7 @@ namespace korvanel {
 // The captions of the list's right-click menu.
 inline constexpr std::string_view kCopyRowCaption = "\xB8\xB4\xD6\xC6";  // "复制"
 inline constexpr std::string_view kCopyAllCaption =
-    "\xC8\xAB\xB2\xBF\xB8\xB4\xD6\xC6";                                 // "全部复制"
+    "\xC8\xAB\xB2\xBF\xB8\xB4\xD6\xC6";                                    // "全部复制"
 inline constexpr std::string_view kExportCaption = "\xB5\xBC\xB3\xF6...";  // "导出..."
 
 // One cell as a spreadsheet reads tab-separated text: a cell holding a tab, CR or LF, or

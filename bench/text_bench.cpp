@@ -32,10 +32,11 @@ constexpr std::string_view kFirstMarker = "<!DOCTYPE html>";
 
 // One timeline event as the endpoint writes it.
 std::string Event(int n, std::string_view what) {
-  std::string e = "<li class=\"layui-timeline-item\">\r\n"
-                  "  <i class=\"layui-icon layui-timeline-axis\">&#xe63f;</i>\r\n"
-                  "  <div class=\"layui-timeline-content layui-text\">\r\n"
-                  "    <h3 class=\"layui-timeline-title\">2024-05-";
+  std::string e =
+      "<li class=\"layui-timeline-item\">\r\n"
+      "  <i class=\"layui-icon layui-timeline-axis\">&#xe63f;</i>\r\n"
+      "  <div class=\"layui-timeline-content layui-text\">\r\n"
+      "    <h3 class=\"layui-timeline-title\">2024-05-";
   e += std::to_string(10 + n % 20);
   e += "&nbsp;&nbsp;1";
   e += std::to_string(n % 10);

@@ -55,10 +55,10 @@ bool EndsWith(std::string_view s, std::string_view suffix) {
 }
 
 void CheckPage(const ep::Answer& answer, const std::string& method, const std::string& target) {
-  FUZZ_CHECK(answer.status == 200 || answer.status == 400 || answer.status == 404 ||
-                 answer.status == 405,
-             "Respond(%s, %s) gave status %d\n", Escaped(method).c_str(),
-             Escaped(target).c_str(), answer.status);
+  FUZZ_CHECK(
+      answer.status == 200 || answer.status == 400 || answer.status == 404 || answer.status == 405,
+      "Respond(%s, %s) gave status %d\n", Escaped(method).c_str(), Escaped(target).c_str(),
+      answer.status);
   FUZZ_CHECK(answer.body.rfind("<!DOCTYPE html>", 0) == 0 && EndsWith(answer.body, "</html>\r\n"),
              "Respond(%s, %s) gave an incomplete page\n", Escaped(method).c_str(),
              Escaped(target).c_str());
@@ -105,7 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     }
     default: {  // a demo number, UTF-8 or GBK, raw or percent-escaped
       if (g_numbers.empty()) return 0;
-      const std::string& utf8 = g_numbers[in.ConsumeIntegralInRange<size_t>(0, g_numbers.size() - 1)];
+      const std::string& utf8 =
+          g_numbers[in.ConsumeIntegralInRange<size_t>(0, g_numbers.size() - 1)];
       const std::string gbk = ep::Utf8ToGbk(utf8).value_or(utf8);
       const std::string& bytes = in.ConsumeBool() ? utf8 : gbk;
       const std::string number = in.ConsumeBool() ? PercentEncode(bytes) : bytes;

@@ -28,8 +28,9 @@ void CheckHeaderText(const std::string& block, const std::string& name) {
              "NormalizeHeaderNames not idempotent on %s\n", Escaped(block).c_str());
 
   const std::string value = korvanel::FindHeaderValue(block, name);
-  FUZZ_CHECK(value == ref::FindHeaderValue(block, name), "FindHeaderValue(%s, %s) = %s, expected %s\n",
-             Escaped(block).c_str(), Escaped(name).c_str(), Escaped(value).c_str(),
+  FUZZ_CHECK(value == ref::FindHeaderValue(block, name),
+             "FindHeaderValue(%s, %s) = %s, expected %s\n", Escaped(block).c_str(),
+             Escaped(name).c_str(), Escaped(value).c_str(),
              Escaped(ref::FindHeaderValue(block, name)).c_str());
   const std::string word = korvanel::CapitalizeFirst(name);
   FUZZ_CHECK(word == ref::CapitalizeFirst(name), "CapitalizeFirst(%s)\n", Escaped(name).c_str());
@@ -39,7 +40,8 @@ void CheckRequestBlock(const std::string& extra, int method, const std::string& 
                        bool addDefaults, bool normalize) {
   const std::string got =
       korvanel::BuildRequestHeaderBlock(extra, method, cookies, addDefaults, normalize);
-  const std::string want = ref::BuildRequestHeaderBlock(extra, method, cookies, addDefaults, normalize);
+  const std::string want =
+      ref::BuildRequestHeaderBlock(extra, method, cookies, addDefaults, normalize);
   FUZZ_CHECK(got == want, "BuildRequestHeaderBlock(%s, %d, %s, %d, %d) = %s, expected %s\n",
              Escaped(extra).c_str(), method, Escaped(cookies).c_str(), addDefaults, normalize,
              Escaped(got).c_str(), Escaped(want).c_str());
@@ -53,8 +55,8 @@ void CheckCookies(const std::string& oldCookies, const std::string& newCookies) 
   FUZZ_CHECK(got == want && o1 == o2 && n1 == n2,
              "MergeCookies(%s, %s) = %s (old %s, new %s), expected %s (old %s, new %s)\n",
              Escaped(oldCookies).c_str(), Escaped(newCookies).c_str(), Escaped(got).c_str(),
-             Escaped(o1).c_str(), Escaped(n1).c_str(), Escaped(want).c_str(),
-             Escaped(o2).c_str(), Escaped(n2).c_str());
+             Escaped(o1).c_str(), Escaped(n1).c_str(), Escaped(want).c_str(), Escaped(o2).c_str(),
+             Escaped(n2).c_str());
   FUZZ_CHECK(o1 == got, "MergeCookies leaves its result in oldCookies\n");
   // Merging the result with nothing new changes nothing more than trimming would.
   std::string again = got, none;

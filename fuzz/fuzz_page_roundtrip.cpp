@@ -72,13 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const std::string wantTime = times[0].substr(0, 10) + "  " + times[0].substr(11);
     const std::string wantEvent = ep::EscapeHtml(texts[0]);
     FUZZ_CHECK(got.time == wantTime && got.event == wantEvent,
-               "page for %s with newest event %s %s scraped to {%s, %s}\n",
-               Escaped(number).c_str(), times[0].c_str(), Escaped(texts[0]).c_str(),
-               Escaped(got.time).c_str(), Escaped(got.event).c_str());
+               "page for %s with newest event %s %s scraped to {%s, %s}\n", Escaped(number).c_str(),
+               times[0].c_str(), Escaped(texts[0]).c_str(), Escaped(got.time).c_str(),
+               Escaped(got.event).c_str());
   }
   const std::string message = EventText(in, 200);
-  const korvanel::LatestEvent error =
-      korvanel::ScrapeLatestEvent(ep::RenderErrorPage(in.ConsumeIntegralInRange(100, 599), message));
+  const korvanel::LatestEvent error = korvanel::ScrapeLatestEvent(
+      ep::RenderErrorPage(in.ConsumeIntegralInRange(100, 599), message));
   FUZZ_CHECK(error.time == "  " && error.event.empty(), "error page with %s scraped to {%s, %s}\n",
              Escaped(message).c_str(), Escaped(error.time).c_str(), Escaped(error.event).c_str());
   return 0;

@@ -94,11 +94,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   if (flags & 4) api.maxRead = in.ConsumeIntegralInRange<std::uint32_t>(1, 700);
   const int occurrence = in.ConsumeIntegralInRange<int>(1, 4);
   switch (failure % 8) {
-    case 1: api.FailCall(HttpCall::kReadData, occurrence); break;
-    case 2: api.FailCall(HttpCall::kQueryDataAvailable, occurrence); break;
-    case 3: api.FailCall(HttpCall::kQueryHeaders, 2); break;
-    case 4: api.FailCall(HttpCall::kReceiveResponse); break;
-    default: break;
+    case 1:
+      api.FailCall(HttpCall::kReadData, occurrence);
+      break;
+    case 2:
+      api.FailCall(HttpCall::kQueryDataAvailable, occurrence);
+      break;
+    case 3:
+      api.FailCall(HttpCall::kQueryHeaders, 2);
+      break;
+    case 4:
+      api.FailCall(HttpCall::kReceiveResponse);
+      break;
+    default:
+      break;
   }
 
   const std::string sendEntry = fuzz::GbkText(in, 64, alphabet);
@@ -114,8 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   options.statusText = &status;
   options.responseBytes = &responseBytes;
   options.mergeCookies = (flags & 8) == 0;
-  const std::string result =
-      korvanel::WebRequest(api, "http://127.0.0.1:8580/korvanelapi.php?yundanhao=1&type=html", options);
+  const std::string result = korvanel::WebRequest(
+      api, "http://127.0.0.1:8580/korvanelapi.php?yundanhao=1&type=html", options);
 
   FUZZ_CHECK(api.OpenHandleCount() == 0 && api.misuse.empty(),
              "%d handles left open, %zu misuses (%s)\n", api.OpenHandleCount(), api.misuse.size(),

@@ -117,7 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   std::string page = fuzz::GbkText(in, 4096, (mode & 2) != 0);
   // Pieces of the real layout spliced in, so the markers occur far more often than by chance.
   if (mode & 4) page.insert(page.size() / 3, kTitleMarker);
-  if (mode & 8) page.insert(page.size() / 2, std::string("&nbsp;&nbsp;12:00</h3>") + std::string(kEventStartSuffix));
+  if (mode & 8)
+    page.insert(page.size() / 2,
+                std::string("&nbsp;&nbsp;12:00</h3>") + std::string(kEventStartSuffix));
   if (mode & 16) page.insert(page.size() * 2 / 3, kEventEndMarker);
   const korvanel::LatestEvent got = korvanel::ScrapeLatestEvent(page);
   const korvanel::LatestEvent want = Reference(page);

@@ -39,12 +39,12 @@ inline std::string Escaped(std::string_view bytes) {
 
 // A difference or a broken rule: print what the caller says, then abort so libFuzzer keeps
 // the input as a crash.
-#define FUZZ_CHECK(cond, ...)                                        \
-  do {                                                               \
-    if (!(cond)) {                                                   \
-      std::fprintf(stderr, "\n" __VA_ARGS__);                        \
-      ::fuzz::Fail(#cond, __FILE__, __LINE__);                       \
-    }                                                                \
+#define FUZZ_CHECK(cond, ...)                  \
+  do {                                         \
+    if (!(cond)) {                             \
+      std::fprintf(stderr, "\n" __VA_ARGS__);  \
+      ::fuzz::Fail(#cond, __FILE__, __LINE__); \
+    }                                          \
   } while (0)
 
 namespace fuzz {
@@ -53,8 +53,8 @@ namespace fuzz {
 // letter or a separator, the full-width space, letters of both cases and the separators the
 // header and cookie code splits at.
 inline constexpr unsigned char kAlphabet[] = {
-    'a', 'A', 'b', 'B', 'x', 'X', ' ', ':', ';', '=', '-', '\r', '\n', '\t', '"',
-    0x81, 0x41, 0x61, 0xA1, 0xA1, 0xB0, 0xFF, 0x80, 0x3B, 0x1A, '&', '<', '/', '#',
+    'a',  'A',  'b',  'B',  'x',  'X',  ' ',  ':',  ';',  '=',  '-', '\r', '\n', '\t', '"',
+    0x81, 0x41, 0x61, 0xA1, 0xA1, 0xB0, 0xFF, 0x80, 0x3B, 0x1A, '&', '<',  '/',  '#',
 };
 
 // A text of up to maxLength bytes without a zero byte. With the mode bit set the bytes come

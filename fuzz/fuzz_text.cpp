@@ -42,12 +42,12 @@ void CheckSearches(const std::string& t, const std::string& s, int start) {
                Escaped(s).c_str(), start, ic, c, d);
     const int e = korvanel::FindTextReverse(t, s, std::nullopt, ic);
     const int f = ref::FindTextReverse(t, s, std::nullopt, ic);
-    FUZZ_CHECK(e == f, "FindTextReverse(%s, %s, -, %d) = %d, expected %d\n",
-               Escaped(t).c_str(), Escaped(s).c_str(), ic, e, f);
+    FUZZ_CHECK(e == f, "FindTextReverse(%s, %s, -, %d) = %d, expected %d\n", Escaped(t).c_str(),
+               Escaped(s).c_str(), ic, e, f);
     const int g = korvanel::FindTextReverse(t, s, start, ic);
     const int h = ref::FindTextReverse(t, s, start, ic);
-    FUZZ_CHECK(g == h, "FindTextReverse(%s, %s, %d, %d) = %d, expected %d\n",
-               Escaped(t).c_str(), Escaped(s).c_str(), start, ic, g, h);
+    FUZZ_CHECK(g == h, "FindTextReverse(%s, %s, %d, %d) = %d, expected %d\n", Escaped(t).c_str(),
+               Escaped(s).c_str(), start, ic, g, h);
   }
 }
 
@@ -56,8 +56,7 @@ void CheckRewrites(const std::string& t, const std::string& s, const std::string
     const std::string a = korvanel::ReplaceText(t, s, r, cs);
     const std::string b = ref::ReplaceText(t, s, r, cs);
     FUZZ_CHECK(a == b, "ReplaceText(%s, %s, %s, %d) = %s, expected %s\n", Escaped(t).c_str(),
-               Escaped(s).c_str(), Escaped(r).c_str(), cs, Escaped(a).c_str(),
-               Escaped(b).c_str());
+               Escaped(s).c_str(), Escaped(r).c_str(), cs, Escaped(a).c_str(), Escaped(b).c_str());
   }
   const korvanel::TextArray pieces = korvanel::SplitText(t, s);
   const ref::TextArray expected = ref::SplitText(t, s);
@@ -83,9 +82,8 @@ void CheckComparisons(const std::string& t, const std::string& s) {
                "CompareText(%s, %s, true) not antisymmetric: %d, %d\n", Escaped(t).c_str(),
                Escaped(o).c_str(), exact, back);
     const int folded = korvanel::CompareText(t, o, false);
-    FUZZ_CHECK((folded == 0) == ref::EqualIgnoringCase(t, o),
-               "CompareText(%s, %s, false) = %d\n", Escaped(t).c_str(), Escaped(o).c_str(),
-               folded);
+    FUZZ_CHECK((folded == 0) == ref::EqualIgnoringCase(t, o), "CompareText(%s, %s, false) = %d\n",
+               Escaped(t).c_str(), Escaped(o).c_str(), folded);
     const int folded2 = korvanel::CompareText(o, t, false);
     FUZZ_CHECK((folded < 0) == (folded2 > 0) && (folded > 0) == (folded2 < 0),
                "CompareText(%s, %s, false) not antisymmetric: %d, %d\n", Escaped(t).c_str(),
@@ -122,9 +120,9 @@ void CheckMarkers(const std::string& t, const std::string& m1, const std::string
                Escaped(m1).c_str(), sp, ic, Escaped(a).c_str(), Escaped(b).c_str());
     a = korvanel::TextBetween(t, m1, m2, sp, ic);
     b = ref::TextBetween(t, m1, m2, sp, ic);
-    FUZZ_CHECK(a == b, "TextBetween(%s, %s, %s, %d, %d) = %s, expected %s\n",
-               Escaped(t).c_str(), Escaped(m1).c_str(), Escaped(m2).c_str(), sp, ic,
-               Escaped(a).c_str(), Escaped(b).c_str());
+    FUZZ_CHECK(a == b, "TextBetween(%s, %s, %s, %d, %d) = %s, expected %s\n", Escaped(t).c_str(),
+               Escaped(m1).c_str(), Escaped(m2).c_str(), sp, ic, Escaped(a).c_str(),
+               Escaped(b).c_str());
   }
   // The forms the program itself calls: every optional argument omitted.
   FUZZ_CHECK(korvanel::TextRightOf(t, m1) == ref::TextRightOf(t, m1, 0, false), "TextRightOf\n");

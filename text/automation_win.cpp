@@ -13,6 +13,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
 #include <ole2.h>
 #include <oleauto.h>
 
@@ -272,8 +273,8 @@ bool Object::CreateFromProgId(std::string_view progId) {
   SysFreeString(name);
   if (FAILED(hr)) return false;
   IDispatch* dispatch = nullptr;
-  hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                        IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+  hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                        reinterpret_cast<void**>(&dispatch));
   if (FAILED(hr) || dispatch == nullptr) return false;
   m_dispatch = dispatch;
   return true;
@@ -284,8 +285,7 @@ void Object::Release() {
 }
 
 bool Object::Write(std::string_view name, const Argument& value) {
-  return Invoke(static_cast<IDispatch*>(m_dispatch), name, DISPATCH_PROPERTYPUT, {value},
-                nullptr);
+  return Invoke(static_cast<IDispatch*>(m_dispatch), name, DISPATCH_PROPERTYPUT, {value}, nullptr);
 }
 
 Variant Object::Read(std::string_view name, std::initializer_list<Argument> arguments) const {

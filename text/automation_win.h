@@ -62,14 +62,14 @@ class Variant {
 // string, an object as its interface, a variant as a copy of its value.
 class Argument {
  public:
-  Argument(bool value);                // NOLINT: arguments convert implicitly
-  Argument(int value);                 // NOLINT
-  Argument(double value);              // NOLINT
-  Argument(std::string_view value);    // NOLINT
-  Argument(const char* value);         // NOLINT
-  Argument(const Text& value);         // NOLINT
-  Argument(const Object& value);       // NOLINT
-  Argument(const Variant& value);      // NOLINT
+  Argument(bool value);              // NOLINT: arguments convert implicitly
+  Argument(int value);               // NOLINT
+  Argument(double value);            // NOLINT
+  Argument(std::string_view value);  // NOLINT
+  Argument(const char* value);       // NOLINT
+  Argument(const Text& value);       // NOLINT
+  Argument(const Object& value);     // NOLINT
+  Argument(const Variant& value);    // NOLINT
 
   const Variant& Value() const { return m_value; }
 

@@ -169,11 +169,10 @@ inline bool IsCombiningMark(std::uint16_t unit) {
 
 std::uint16_t Compose(std::uint16_t base, std::uint16_t mark) {
   const auto* end = std::end(kCompositions);
-  const auto* it = std::lower_bound(
-      std::begin(kCompositions), end, Composition{base, mark, 0},
-      [](const Composition& a, const Composition& b) {
-        return a.base != b.base ? a.base < b.base : a.mark < b.mark;
-      });
+  const auto* it = std::lower_bound(std::begin(kCompositions), end, Composition{base, mark, 0},
+                                    [](const Composition& a, const Composition& b) {
+                                      return a.base != b.base ? a.base < b.base : a.mark < b.mark;
+                                    });
   return it != end && it->base == base && it->mark == mark ? it->composed : 0;
 }
 

@@ -31,8 +31,7 @@ void AppendRun(std::string_view run, std::u16string& units) {
   const int count = MultiByteToWideChar(kCodePageGbk, 0, run.data(), length, nullptr, 0);
   if (count < 1) return;
   std::wstring wide(static_cast<std::size_t>(count), L'\0');
-  if (MultiByteToWideChar(kCodePageGbk, 0, run.data(), length, wide.data(), count) != count)
-    return;
+  if (MultiByteToWideChar(kCodePageGbk, 0, run.data(), length, wide.data(), count) != count) return;
   for (wchar_t unit : wide) units.push_back(static_cast<char16_t>(unit));
 }
 
@@ -53,9 +52,9 @@ void ComposeMarks(std::wstring& wide) {
     const std::size_t start = i - 1;
     const int length = static_cast<int>(end - start);
     wchar_t composed[64];
-    const int n = length < 32 ? NormalizeString(NormalizationC, wide.data() + start, length,
-                                                composed, 64)
-                              : 0;
+    const int n = length < 32
+                      ? NormalizeString(NormalizationC, wide.data() + start, length, composed, 64)
+                      : 0;
     if (n > 0 && n <= length) {
       result.append(wide, copied, start - copied);
       result.append(composed, static_cast<std::size_t>(n));
@@ -106,8 +105,8 @@ Text code_page_backend::FromUtf16(std::u16string_view units) {
   std::wstring wide(units.begin(), units.end());
   ComposeMarks(wide);
   const int count = static_cast<int>(wide.size());
-  const int size = WideCharToMultiByte(kCodePageGbk, kToGbkFlags, wide.data(), count,
-                                       nullptr, 0, nullptr, nullptr);
+  const int size = WideCharToMultiByte(kCodePageGbk, kToGbkFlags, wide.data(), count, nullptr, 0,
+                                       nullptr, nullptr);
   if (size < 1) return {};
   Text out(static_cast<std::size_t>(size), '\0');
   const int written = WideCharToMultiByte(kCodePageGbk, kToGbkFlags, wide.data(), count, out.data(),

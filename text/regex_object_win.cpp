@@ -13,6 +13,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
 #include <objbase.h>
 // Windows headers name macros after several of our routines.
 #undef FindText
@@ -41,9 +42,9 @@ int Truncated(double value) {
 }  // namespace
 
 struct RegexObject::State {
-  automation::Object regExp;   // the object of the last Search
-  automation::Object matches;  // the match collection of its "Execute"
-  automation::Variant subject; // the text of the last Search; the integer 0 before the first
+  automation::Object regExp;    // the object of the last Search
+  automation::Object matches;   // the match collection of its "Execute"
+  automation::Variant subject;  // the text of the last Search; the integer 0 before the first
   bool comInitialised = false;
   bool refusedGlobal = false;  // the last Search was not run: the engine would have looped
 

@@ -17,9 +17,7 @@ namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
 
-inline unsigned char Byte(const char* p, std::size_t i) {
-  return static_cast<unsigned char>(p[i]);
-}
+inline unsigned char Byte(const char* p, std::size_t i) { return static_cast<unsigned char>(p[i]); }
 
 // A byte of 0x80 or above starts a double-byte character as the text routines count them
 // (whether or not code page 936 gives the pair a character).

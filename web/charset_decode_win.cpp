@@ -121,7 +121,8 @@ std::optional<Text> DecodeCharset(const ByteSet& body, std::string_view charsetN
     if (body.empty()) return Text();
     const auto* bytes = reinterpret_cast<const char*>(body.data());
     const int length = static_cast<int>(body.size());
-    const int units = MultiByteToWideChar(static_cast<UINT>(codePage), 0, bytes, length, nullptr, 0);
+    const int units =
+        MultiByteToWideChar(static_cast<UINT>(codePage), 0, bytes, length, nullptr, 0);
     if (units < 1) return std::nullopt;
     wide.assign(static_cast<std::size_t>(units), u'\0');
     if (MultiByteToWideChar(static_cast<UINT>(codePage), 0, bytes, length,

@@ -15,23 +15,23 @@ namespace korvanel {
 using HttpHandle = void*;
 
 // The values WebRequest passes, under names that do not clash with the Windows macros.
-inline constexpr int kSchemeHttp = 1;   // INTERNET_SCHEME_HTTP
-inline constexpr int kSchemeHttps = 2;  // INTERNET_SCHEME_HTTPS
-inline constexpr std::uint32_t kAccessTypeNoProxy = 1;     // WINHTTP_ACCESS_TYPE_NO_PROXY
-inline constexpr std::uint32_t kAccessTypeNamedProxy = 3;  // WINHTTP_ACCESS_TYPE_NAMED_PROXY
-inline constexpr std::uint32_t kFlagSecure = 0x00800000;   // WINHTTP_FLAG_SECURE
-inline constexpr std::uint32_t kAuthTargetServer = 0;      // WINHTTP_AUTH_TARGET_SERVER
-inline constexpr std::uint32_t kAuthTargetProxy = 1;       // WINHTTP_AUTH_TARGET_PROXY
-inline constexpr std::uint32_t kAuthSchemeBasic = 1;       // WINHTTP_AUTH_SCHEME_BASIC
-inline constexpr std::uint32_t kOptionSecurityFlags = 31;  // WINHTTP_OPTION_SECURITY_FLAGS
-inline constexpr std::uint32_t kOptionDisableFeature = 63; // WINHTTP_OPTION_DISABLE_FEATURE
-inline constexpr std::uint32_t kOptionEnableFeature = 79;  // WINHTTP_OPTION_ENABLE_FEATURE
+inline constexpr int kSchemeHttp = 1;                       // INTERNET_SCHEME_HTTP
+inline constexpr int kSchemeHttps = 2;                      // INTERNET_SCHEME_HTTPS
+inline constexpr std::uint32_t kAccessTypeNoProxy = 1;      // WINHTTP_ACCESS_TYPE_NO_PROXY
+inline constexpr std::uint32_t kAccessTypeNamedProxy = 3;   // WINHTTP_ACCESS_TYPE_NAMED_PROXY
+inline constexpr std::uint32_t kFlagSecure = 0x00800000;    // WINHTTP_FLAG_SECURE
+inline constexpr std::uint32_t kAuthTargetServer = 0;       // WINHTTP_AUTH_TARGET_SERVER
+inline constexpr std::uint32_t kAuthTargetProxy = 1;        // WINHTTP_AUTH_TARGET_PROXY
+inline constexpr std::uint32_t kAuthSchemeBasic = 1;        // WINHTTP_AUTH_SCHEME_BASIC
+inline constexpr std::uint32_t kOptionSecurityFlags = 31;   // WINHTTP_OPTION_SECURITY_FLAGS
+inline constexpr std::uint32_t kOptionDisableFeature = 63;  // WINHTTP_OPTION_DISABLE_FEATURE
+inline constexpr std::uint32_t kOptionEnableFeature = 79;   // WINHTTP_OPTION_ENABLE_FEATURE
 inline constexpr std::uint32_t kSecurityFlagsIgnoreAll = 0x3300;
-inline constexpr std::uint32_t kDisableCookies = 1;         // WINHTTP_DISABLE_COOKIES
-inline constexpr std::uint32_t kDisableRedirects = 2;       // WINHTTP_DISABLE_REDIRECTS
-inline constexpr std::uint32_t kEnableSslRevocation = 1;    // WINHTTP_ENABLE_SSL_REVOCATION
+inline constexpr std::uint32_t kDisableCookies = 1;              // WINHTTP_DISABLE_COOKIES
+inline constexpr std::uint32_t kDisableRedirects = 2;            // WINHTTP_DISABLE_REDIRECTS
+inline constexpr std::uint32_t kEnableSslRevocation = 1;         // WINHTTP_ENABLE_SSL_REVOCATION
 inline constexpr std::uint32_t kAddRequestFlagAdd = 0x20000000;  // WINHTTP_ADDREQ_FLAG_ADD
-inline constexpr std::uint32_t kQueryRawHeadersCrlf = 22;  // WINHTTP_QUERY_RAW_HEADERS_CRLF
+inline constexpr std::uint32_t kQueryRawHeadersCrlf = 22;        // WINHTTP_QUERY_RAW_HEADERS_CRLF
 
 // What WinHttpCrackUrl hands back for the components WebRequest asks for. The strings are
 // copies of the address's pieces, not escaped or decoded.
@@ -69,10 +69,9 @@ class HttpApi {
   // headersLength counts UTF-16 units without the terminator.
   virtual bool AddRequestHeaders(HttpHandle request, const char16_t* headers,
                                  std::uint32_t headersLength, std::uint32_t modifiers) = 0;
-  virtual bool SendRequest(HttpHandle request, const char16_t* headers,
-                           std::uint32_t headersLength, const void* optional,
-                           std::uint32_t optionalLength, std::uint32_t totalLength,
-                           std::uintptr_t context) = 0;
+  virtual bool SendRequest(HttpHandle request, const char16_t* headers, std::uint32_t headersLength,
+                           const void* optional, std::uint32_t optionalLength,
+                           std::uint32_t totalLength, std::uintptr_t context) = 0;
   virtual bool ReceiveResponse(HttpHandle request, void* reserved) = 0;
   virtual bool QueryDataAvailable(HttpHandle request, std::uint32_t* numberOfBytesAvailable) = 0;
   virtual bool ReadData(HttpHandle request, void* buffer, std::uint32_t numberOfBytesToRead,

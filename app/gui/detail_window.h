@@ -22,8 +22,8 @@ class SilentPage : public QWebEnginePage {
  protected:
   void javaScriptAlert(const QUrl& securityOrigin, const QString& msg) override;
   bool javaScriptConfirm(const QUrl& securityOrigin, const QString& msg) override;
-  bool javaScriptPrompt(const QUrl& securityOrigin, const QString& msg,
-                        const QString& defaultValue, QString* result) override;
+  bool javaScriptPrompt(const QUrl& securityOrigin, const QString& msg, const QString& defaultValue,
+                        QString* result) override;
   void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                 int lineNumber, const QString& sourceID) override;
   QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,

@@ -229,9 +229,7 @@ void MainWindow::CopyAll() {
   QGuiApplication::clipboard()->setText(ToQString(TabSeparatedRows(*m_model)));
 }
 
-void MainWindow::Paste() {
-  PasteWaybills(Utf16Of(QGuiApplication::clipboard()->text()), *m_model);
-}
+void MainWindow::Paste() { PasteWaybills(Utf16Of(QGuiApplication::clipboard()->text()), *m_model); }
 
 void MainWindow::Export() {
   // The folder last used: that of the last export, else that of the last import.
@@ -251,7 +249,7 @@ void MainWindow::Export() {
   dialog.setDefaultSuffix(QStringLiteral("xlsx"));
   connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
     dialog.setDefaultSuffix(filter.contains(QStringLiteral("*.csv")) ? QStringLiteral("csv")
-                                                                      : QStringLiteral("xlsx"));
+                                                                     : QStringLiteral("xlsx"));
   });
   CloseCompletionListsWith(&dialog);
   dialog.setDirectory(folder);

@@ -17,7 +17,7 @@ using test_support::ReadFixture;
 
 // Event texts of the fixture pages, newest entry first.
 constexpr std::string_view kSigned = "\xBF\xEC\xBC\xFE\xD2\xD1\xC7\xA9\xCA\xD5";  // "快件已签收"
-constexpr std::string_view kArrived =                                         // "快件已到达深圳"
+constexpr std::string_view kArrived =  // "快件已到达深圳"
     "\xBF\xEC\xBC\xFE\xD2\xD1\xB5\xBD\xB4\xEF\xC9\xEE\xDB\xDA";
 constexpr std::string_view kNewestTime = "2024-05-03  10:20:00";
 
@@ -203,8 +203,8 @@ TEST_F(BatchQueryTest, SecondClickDuringAPassRunsAWholeNestedPass) {
   };
   QueryAllWaybills(m_list, m_prefix);
   // The nested pass runs to its end inside the first request, then the first pass goes on.
-  EXPECT_EQ(m_server.Targets(), (std::vector<std::string>{Target("A1"), Target("A1"),
-                                                           Target("B2"), Target("B2")}));
+  EXPECT_EQ(m_server.Targets(),
+            (std::vector<std::string>{Target("A1"), Target("A1"), Target("B2"), Target("B2")}));
   EXPECT_EQ(m_list.GetCellText(1, kEventColumn), std::string(kSigned) + "     ");
 }
 

@@ -55,10 +55,10 @@ TEST(ExportFormatForName, ByTheExtensionInAnyCase) {
     const char* name;
     ExportFormat format;
   } cases[] = {
-      {"result.xlsx", ExportFormat::kXlsx}, {"/a/b/RESULT.XLSX", ExportFormat::kXlsx},
-      {"result.csv", ExportFormat::kCsv},   {"C:\\out\\r.Csv", ExportFormat::kCsv},
-      {"result.xls", ExportFormat::kNone},  {"result", ExportFormat::kNone},
-      {"xlsx", ExportFormat::kNone},        {"", ExportFormat::kNone},
+      {"result.xlsx", ExportFormat::kXlsx},    {"/a/b/RESULT.XLSX", ExportFormat::kXlsx},
+      {"result.csv", ExportFormat::kCsv},      {"C:\\out\\r.Csv", ExportFormat::kCsv},
+      {"result.xls", ExportFormat::kNone},     {"result", ExportFormat::kNone},
+      {"xlsx", ExportFormat::kNone},           {"", ExportFormat::kNone},
       {"result.csv.txt", ExportFormat::kNone},
   };
   for (const auto& c : cases) {
@@ -98,10 +98,9 @@ TEST(ExportReportList, CsvForASpreadsheetWithEveryRow) {
   const std::string path = dir.File("result.csv");
   ExportFailure failure;
   ASSERT_TRUE(ExportReportList(QueriedList(), path, &failure)) << failure.reason;
-  EXPECT_EQ(ReadFile(path), std::string(kBom) + kCsvHeader +
-                               "SF1001,2024-05-01  10:22:33," + kSignedUtf8 + "\r\n" +
-                               "B2,  ,\r\n" +
-                               "C3,2024-05-02  08:00:00,\"'=HYPERLINK(\"\"x\"\")\"\r\n");
+  EXPECT_EQ(ReadFile(path), std::string(kBom) + kCsvHeader + "SF1001,2024-05-01  10:22:33," +
+                                kSignedUtf8 + "\r\n" + "B2,  ,\r\n" +
+                                "C3,2024-05-02  08:00:00,\"'=HYPERLINK(\"\"x\"\")\"\r\n");
   EXPECT_EQ(dir.EntryCount(), 1u);  // no temporary file left beside it
 }
 
@@ -113,8 +112,8 @@ TEST(ExportReportList, WorkbookWithEveryRowAsStrings) {
   const auto members = ReadZip(ReadFile(path));
   ASSERT_TRUE(members.count("xl/sharedStrings.xml")) << "not a workbook";
   const std::string& strings = members.at("xl/sharedStrings.xml");
-  for (const char* text : {"\xE5\x8D\x95\xE5\x8F\xB7", "SF1001", kSignedUtf8, "B2",
-                           "=HYPERLINK(\"x\")"}) {
+  for (const char* text :
+       {"\xE5\x8D\x95\xE5\x8F\xB7", "SF1001", kSignedUtf8, "B2", "=HYPERLINK(\"x\")"}) {
     SCOPED_TRACE(text);
     EXPECT_NE(strings.find(text), std::string::npos);
   }

@@ -95,8 +95,15 @@ TEST_F(ImportTest, OneRowPerCrLfLine) {
       {"only crlf", "\r\n", {""}},
       {"empty file", "", {}},
       {"nul ends the text", std::string("A1\r\nB2\0\r\nC3\r\n", 12), {"A1", "B2"}},
-      {"ctrl-z ends the text", "A1\r\n\x1A" "B2\r\n", {"A1"}},
-      {"gbk number", "\xB5\xA5\xBA\xC5" "1\r\n", {"\xB5\xA5\xBA\xC5" "1"}},  // "单号1"
+      {"ctrl-z ends the text",
+       "A1\r\n\x1A"
+       "B2\r\n",
+       {"A1"}},
+      {"gbk number",
+       "\xB5\xA5\xBA\xC5"
+       "1\r\n",
+       {"\xB5\xA5\xBA\xC5"
+        "1"}},  // "单号1"
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -60,9 +60,8 @@ TEST(TabSeparatedCell, QuotesWhatWouldSplitACellInASpreadsheet) {
 }
 
 TEST(TabSeparatedRow, OneLineOfThreeCells) {
-  const MemoryReportList list = ListOf({{"SF1001", "2024-05-01  10:22:33", kSigned},
-                                        {"B2", "  ", ""},
-                                        {"C3", "", "line\r\nbreak"}});
+  const MemoryReportList list = ListOf(
+      {{"SF1001", "2024-05-01  10:22:33", kSigned}, {"B2", "  ", ""}, {"C3", "", "line\r\nbreak"}});
   const struct {
     int row;
     std::string line;
@@ -82,7 +81,8 @@ TEST(TabSeparatedRow, OneLineOfThreeCells) {
 TEST(TabSeparatedRows, HeaderThenEveryRow) {
   const Text header =
       "\xB5\xA5\xBA\xC5\t\xD4\xCB\xCA\xE4\xCA\xB1\xBC\xE4\t"
-      "\xD7\xEE\xD0\xC2\xD4\xCB\xCA\xE4\xD0\xC5\xCF\xA2\r\n";  // "单号	运输时间	最新运输信息"
+      "\xD7\xEE\xD0\xC2\xD4\xCB\xCA\xE4\xD0\xC5\xCF\xA2\r\n";  // "单号	运输时间
+                                                               // 最新运输信息"
   EXPECT_EQ(TabSeparatedRows(MemoryReportList()), header);
   const MemoryReportList list = ListOf({{"A1", "t1", "e1"}, {"", "", ""}, {"C3", "t3", "e\t3"}});
   EXPECT_EQ(TabSeparatedRows(list), header + "A1\tt1\te1\r\n\t\t\r\nC3\tt3\t\"e\t3\"\r\n");
@@ -104,7 +104,10 @@ TEST(ListPastedNumbers, OneNumberPerLineAsTheImportListsThem) {
       {"empty last line kept before the final end", "A1\n\n", {"A1", ""}},
       {"spaces kept", " A1 \r\n\tB2\t\n", {" A1 ", "\tB2\t"}},
       {"a lone CR is part of the number", "A1\rB2\n", {"A1\rB2"}},
-      {"ends at Ctrl-Z", "A1\nB2\x1A" "C3\n", {"A1", "B2"}},
+      {"ends at Ctrl-Z",
+       "A1\nB2\x1A"
+       "C3\n",
+       {"A1", "B2"}},
       {"ends at NUL", std::string("A1\nB2\0C3\n", 9), {"A1", "B2"}},
       {"double-byte numbers", "\xB2\xE2\xCA\xD4\r\n", {"\xB2\xE2\xCA\xD4"}},  // "测试"
   };

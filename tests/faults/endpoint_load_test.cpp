@@ -25,7 +25,8 @@ using namespace std::string_view_literals;
 constexpr std::string_view kTitleMarker = "\"layui-timeline-title\">";
 
 std::string Get(const std::string& target, const std::string& headers = "") {
-  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "Connection: close\r\n\r\n";
+  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers +
+         "Connection: close\r\n\r\n";
 }
 
 std::string PercentEncode(std::string_view bytes) {
@@ -120,7 +121,8 @@ TEST(EndpointLoad, HostileQueriesNeitherCrashItNorSpoilValidAnswers) {
   for (int c = 0; c < kClients; ++c) {
     clients.emplace_back([&, c] {
       std::mt19937 random(936 + c);
-      for (int i = 0; i < kMaxRequestsPerClient && std::chrono::steady_clock::now() < deadline; ++i) {
+      for (int i = 0; i < kMaxRequestsPerClient && std::chrono::steady_clock::now() < deadline;
+           ++i) {
         if (i % 3 == 0) {
           const size_t which = random() % valid.size();
           const std::string& request = valid[which];

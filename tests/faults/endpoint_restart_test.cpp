@@ -86,7 +86,7 @@ TEST_F(EndpointRestart, CommandLineWithRetriesRecoversEveryRow) {
   for (const Text& n : DemoNumbers(10)) list += n + "\r\n";
   WriteFile(m_dir.File("list.txt"), list);
   const auto command = [&](const std::string& out, std::vector<std::string> extra) {
-    std::vector<std::string> argv = {WAYBILL_QUERY_EXE, "-q", "-f", "csv", "--host",
+    std::vector<std::string> argv = {WAYBILL_QUERY_EXE,  "-q", "-f",           "csv", "--host",
                                      m_endpoint->Host(), "-o", m_dir.File(out)};
     argv.insert(argv.end(), extra.begin(), extra.end());
     argv.push_back(m_dir.File("list.txt"));

@@ -15,7 +15,11 @@ void MakeDemoDatabase(const std::string& dbPath) {
 }
 
 EndpointProcess::EndpointProcess(const std::string& dbPath, int port, int latencyMs) {
-  std::vector<std::string> argv = {TRACKING_ENDPOINT_EXE, "serve", "--db", dbPath, "--listen",
+  std::vector<std::string> argv = {TRACKING_ENDPOINT_EXE,
+                                   "serve",
+                                   "--db",
+                                   dbPath,
+                                   "--listen",
                                    "127.0.0.1:" + std::to_string(port)};
   if (latencyMs > 0) {
     argv.push_back("--latency-ms");

@@ -78,12 +78,8 @@ TEST(RequestLine, NoNumberCanSplitTheRequest) {
     return Reply{.bytes = Head(2) + "ok", .after = Reply::After::kClose};
   });
   const std::string numbers[] = {
-      "SF1\nX-Injected: 1",
-      "SF1\rX-Injected: 1",
-      "SF1 HTTP/1.1\nX-Injected: 1\n",
-      "\x81\nX-Injected: 1",
-      "SF1\t\x7F\x01",
-      "SF1%0D%0AX-Injected: 1",
+      "SF1\nX-Injected: 1",  "SF1\rX-Injected: 1", "SF1 HTTP/1.1\nX-Injected: 1\n",
+      "\x81\nX-Injected: 1", "SF1\t\x7F\x01",      "SF1%0D%0AX-Injected: 1",
   };
   const Text prefix = QueryAddressPrefixForHost(server.HostPort());
   for (const std::string& number : numbers) {

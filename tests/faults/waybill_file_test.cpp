@@ -91,19 +91,26 @@ TEST(WaybillFile, GbkAndInvalidBytesAreListedByteForByte) {
     std::vector<Text> rows;
   };
   const Case cases[] = {
-      {"Chinese number", "\xD6\xD0\xCE\xC4" "001\r\n",  // "中文001"
-       {"\xD6\xD0\xCE\xC4" "001"}},
+      {"Chinese number",
+       "\xD6\xD0\xCE\xC4"
+       "001\r\n",  // "中文001"
+       {"\xD6\xD0\xCE\xC4"
+        "001"}},
       // The last lead byte takes the CR of the final CR LF, which then ends nothing.
-      {"bytes that are no GBK character", "\xFF\xFF\r\n\x81 x\r\n\x80\r\n",
+      {"bytes that are no GBK character",
+       "\xFF\xFF\r\n\x81 x\r\n\x80\r\n",
        {"\xFF\xFF", "\x81 x", "\x80\r\n"}},
       // A lead byte takes the CR after it as its second byte, so that CR LF ends no line.
       {"lead byte before CR LF", "A\x81\r\nB\r\nC\r\n", {"A\x81\r\nB", "C"}},
       // 0x1A ends the list only where a character starts.
-      {"0x1A as a second byte, then at a character start", "\x81\x1Az\r\nD1\r\n\x1A" "E1\r\n",
+      {"0x1A as a second byte, then at a character start",
+       "\x81\x1Az\r\nD1\r\n\x1A"
+       "E1\r\n",
        {"\x81\x1Az", "D1"}},
       // A NUL in place of a second byte ends the list before its lead byte.
       {"NUL after a lead byte", std::string("N1\r\nN2\x81\x00N3\r\n", 11), {"N1", "N2"}},
-      {"UTF-8 with a byte-order mark, taken as it is", "\xEF\xBB\xBFSF1\r\n\xE4\xB8\xAD\r\n",
+      {"UTF-8 with a byte-order mark, taken as it is",
+       "\xEF\xBB\xBFSF1\r\n\xE4\xB8\xAD\r\n",
        {"\xEF\xBB\xBFSF1", "\xE4\xB8\xAD\r\n"}},
       {"empty lines and spaces kept", "\r\n  SF1 \r\n\r\n", {"", "  SF1 ", ""}},
       {"only a 0x1A", "\x1A\r\nSF1\r\n", {}},

@@ -106,10 +106,10 @@ TEST(TextBetween, FirstStartMarkerThenFirstEndMarkerAfterIt) {
 
 TEST(TextBetween, QuoteTokenStandsForADoubleQuoteInMarkersOnly) {
   EXPECT_EQ(TextBetween("id=\"7\"", ConcatText({"id=", kQuoteToken}), kQuoteToken), "7");
-  EXPECT_EQ(TextBetween("<h3 class=\"layui-timeline-title\">2024-05-01&nbsp;",
-                        ConcatText({kQuoteToken, "layui-timeline-title", kQuoteToken, ">"}),
-                        "&nbsp;"),
-            "2024-05-01");
+  EXPECT_EQ(
+      TextBetween("<h3 class=\"layui-timeline-title\">2024-05-01&nbsp;",
+                  ConcatText({kQuoteToken, "layui-timeline-title", kQuoteToken, ">"}), "&nbsp;"),
+      "2024-05-01");
   // The searched text keeps its own token: it is no double quote there.
   EXPECT_EQ(TextBetween(ConcatText({"a", kQuoteToken, "b\"c"}), "\"", "c"), "");
   EXPECT_EQ(TextBetween(ConcatText({"a", kQuoteToken, "b\"c\""}), "\"", "\""), "c");

@@ -116,8 +116,8 @@ class RandomTexts {
   // mostlyHigh makes long runs of high bytes, where only their parity tells the
   // character starts.
   Text Next(std::size_t maxLength, bool mostlyHigh = false) {
-    static constexpr char kBytes[] = {'a', 'A', 'b', 'B', '<', ';', ' ',
-                                      '\x81', '\xA1', '\xB0', '\xE1', '\xC1'};
+    static constexpr char kBytes[] = {'a', 'A',    'b',    'B',    '<',    ';',
+                                      ' ', '\x81', '\xA1', '\xB0', '\xE1', '\xC1'};
     std::uniform_int_distribution<std::size_t> length(0, maxLength);
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kBytes - 1);
     std::uniform_int_distribution<int> percent(0, 99);
@@ -142,21 +142,14 @@ TEST(TextCut, LeftRightMidCountBytes) {
     Text want;
   };
   const Case cases[] = {
-      {TextLeft("abc", 2), "ab"},
-      {TextLeft("abc", 9), "abc"},
-      {TextLeft("abc", 0), ""},
-      {TextLeft("abc", -1), ""},
+      {TextLeft("abc", 2), "ab"},         {TextLeft("abc", 9), "abc"},
+      {TextLeft("abc", 0), ""},           {TextLeft("abc", -1), ""},
       {TextLeft("\xD6\xD0z", 1), "\xD6"},  // cuts bytes, not characters
-      {TextRight("abc", 2), "bc"},
-      {TextRight("abc", INT_MAX), "abc"},
-      {TextRight("abc", -5), ""},
-      {TextMid("abcdef", 2, 3), "bcd"},
-      {TextMid("abcdef", 5, 10), "ef"},
-      {TextMid("abcdef", 6, INT_MAX), "f"},
-      {TextMid("abcdef", 7, 1), ""},
-      {TextMid("abcdef", 0, 3), ""},
-      {TextMid("abcdef", 2, 0), ""},
-      {TextMid("", 1, 1), ""},
+      {TextRight("abc", 2), "bc"},        {TextRight("abc", INT_MAX), "abc"},
+      {TextRight("abc", -5), ""},         {TextMid("abcdef", 2, 3), "bcd"},
+      {TextMid("abcdef", 5, 10), "ef"},   {TextMid("abcdef", 6, INT_MAX), "f"},
+      {TextMid("abcdef", 7, 1), ""},      {TextMid("abcdef", 0, 3), ""},
+      {TextMid("abcdef", 2, 0), ""},      {TextMid("", 1, 1), ""},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(i);
@@ -200,7 +193,9 @@ TEST(TextFind, FirstOccurrenceAtACharacterStart) {
       {"abc", "abcd", std::nullopt, false, -1},
       // A second byte that looks like an ASCII marker is never a match.
       {"\x81\x41", "A", std::nullopt, false, -1},
-      {"\x81\x41" "A", "A", std::nullopt, false, 3},
+      {"\x81\x41"
+       "A",
+       "A", std::nullopt, false, 3},
       {"\xD6\x3C\x3C", "<", std::nullopt, false, 3},
       // A walk begins at its first byte, even inside a character.
       {"\x81\x41", "A", 2, false, 2},
@@ -213,14 +208,20 @@ TEST(TextFind, FirstOccurrenceAtACharacterStart) {
       {"xKEYx", "key", std::nullopt, true, 2},
       {"\xE1\xE1", "\xC1\xC1", std::nullopt, true, -1},
       {"[\\]", "{", std::nullopt, true, -1},
-      {"\x81" "a" "A", "a", std::nullopt, true, 3},
+      {"\x81"
+       "a"
+       "A",
+       "a", std::nullopt, true, 3},
       // Parity over a run longer than eight high bytes.
-      {"\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0" "A", "A",
-       std::nullopt, false, -1},
-      {"\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0" "A", "A",
-       std::nullopt, false, 17},
-      {"x\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0" "A", "A", 3,
-       false, 19},
+      {"\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0"
+       "A",
+       "A", std::nullopt, false, -1},
+      {"\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0"
+       "A",
+       "A", std::nullopt, false, 17},
+      {"x\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB0"
+       "A",
+       "A", 3, false, 19},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(i);
@@ -288,7 +289,11 @@ TEST(TextReplace, EveryOccurrenceLeftToRight) {
       {"a", "a", "aa", true, "aa"},
       {"", "a", "b", true, ""},
       {"abc", "", "x", true, "abc"},
-      {"\x81\x41" "A", "A", "b", true, "\x81\x41" "b"},
+      {"\x81\x41"
+       "A",
+       "A", "b", true,
+       "\x81\x41"
+       "b"},
       {"\x81\x61", "A", "b", false, "\x81\x61"},
       // A cut-off character is dropped when the walk reaches it...
       {"ab\x81", "x", "y", true, "ab"},
@@ -337,15 +342,18 @@ TEST(TextTrim, SpacesAndFullWidthSpacesOnly) {
       {"  ab  ", "ab"},
       {"\tab\t", "\tab\t"},
       {"\r\nab \r\n", "\r\nab \r\n"},
-      {"\xA1\xA1" "ab" "\xA1\xA1", "ab"},
+      {"\xA1\xA1"
+       "ab"
+       "\xA1\xA1",
+       "ab"},
       {" \xA1\xA1 a b \xA1\xA1 ", "a b"},
       {"    ", ""},
       {"\xA1\xA1\xA1\xA1", ""},
       {"", ""},
       {"ab \xB0", "ab "},  // a cut-off character goes, the spaces before it stay
       {"\xB0", ""},
-      {"\xB0\xA1\xA1", "\xB0\xA1"},  // its last 0xA1 is a cut-off character
-      {"\xB0\xA1\xA1\xA1", "\xB0\xA1"},      // ...and one that is a real space
+      {"\xB0\xA1\xA1", "\xB0\xA1"},      // its last 0xA1 is a cut-off character
+      {"\xB0\xA1\xA1\xA1", "\xB0\xA1"},  // ...and one that is a real space
       {"\xA1", ""},
       {"a\xA1", "a"},
   };
@@ -357,7 +365,10 @@ TEST(TextTrim, SpacesAndFullWidthSpacesOnly) {
 
 TEST(TextUpper, AsciiLettersOnly) {
   EXPECT_EQ(ToUpper("abz-AZ09"), "ABZ-AZ09");
-  EXPECT_EQ(ToUpper("\x81\x61" "a"), "\x81\x61" "A");
+  EXPECT_EQ(ToUpper("\x81\x61"
+                    "a"),
+            "\x81\x61"
+            "A");
   EXPECT_EQ(ToUpper("\xE1\xE1"), "\xE1\xE1");
   EXPECT_EQ(ToUpper(""), "");
 }
@@ -453,13 +464,22 @@ TEST_F(ReadTextFileTest, EndsAtZeroOrEofMarkerAtACharacterStart) {
     std::string_view bytes, want;
   };
   const Case cases[] = {
-      {"ab\x1A" "cd", "ab"},
+      {"ab\x1A"
+       "cd",
+       "ab"},
       {"ab\0cd"sv, "ab"},
-      {"\x81\x1A" "cd\x1A" "e", "\x81\x1A" "cd"},  // 0x1A as a second byte is data
-      {"ab\x81\0cd"sv, "ab"},                      // a lead byte before a zero goes too
+      {"\x81\x1A"
+       "cd\x1A"
+       "e",
+       "\x81\x1A"
+       "cd"},                  // 0x1A as a second byte is data
+      {"ab\x81\0cd"sv, "ab"},  // a lead byte before a zero goes too
       {"\x81\x81\0x"sv, "\x81\x81"},
       {"1\r\n2\r\n", "1\r\n2\r\n"},  // no line-end conversion
-      {"\xEF\xBB\xBF" "a", "\xEF\xBB\xBF" "a"},
+      {"\xEF\xBB\xBF"
+       "a",
+       "\xEF\xBB\xBF"
+       "a"},
       {"", ""},
       {"ab\x81", "ab\x81"},
   };

@@ -97,8 +97,8 @@ TEST(CsvWriter, GuardsFormulasOnlyForASpreadsheet) {
   for (bool forSpreadsheet : {false, true}) {
     SCOPED_TRACE(forSpreadsheet);
     std::string out;
-    auto writer = MakeTextWriter(OutputFormat::kCsv, OutputEncoding::kGbk, false, &out,
-                                 forSpreadsheet);
+    auto writer =
+        MakeTextWriter(OutputFormat::kCsv, OutputEncoding::kGbk, false, &out, forSpreadsheet);
     writer->Add(risky);
     EXPECT_EQ(out, forSpreadsheet ? "'-SF1001,,\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"\r\n"
                                   : "-SF1001,,\"=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"\r\n");

@@ -295,12 +295,13 @@ TEST(WaybillQuery, CsvForASpreadsheetKeepsEveryCellFromRunningAsAFormula) {
     std::string expected;
   } cases[] = {
       // For scripts: the cells as received.
-      {{"--format", "csv"}, kCsvHeaderUtf8 + "A1,2025-01-02  08:00:00,=1+2\r\n" +
-                                "-5,2025-01-02  08:00:00,arrived: -5\r\n"},
+      {{"--format", "csv"},
+       kCsvHeaderUtf8 + "A1,2025-01-02  08:00:00,=1+2\r\n" +
+           "-5,2025-01-02  08:00:00,arrived: -5\r\n"},
       // For a spreadsheet: an apostrophe in front of a cell that could start a formula.
-      {{"--format", "csv", "--bom"}, "\xEF\xBB\xBF" + kCsvHeaderUtf8 +
-                                         "A1,2025-01-02  08:00:00,'=1+2\r\n" +
-                                         "'-5,2025-01-02  08:00:00,arrived: -5\r\n"},
+      {{"--format", "csv", "--bom"},
+       "\xEF\xBB\xBF" + kCsvHeaderUtf8 + "A1,2025-01-02  08:00:00,'=1+2\r\n" +
+           "'-5,2025-01-02  08:00:00,arrived: -5\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.options.size());

@@ -9,11 +9,11 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QHeaderView>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
@@ -127,8 +127,7 @@ QLineEdit* ClickIntoNameBox(QFileDialog* dialog) {
   auto* nameEdit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
   if (nameEdit == nullptr) return nullptr;
   ClickOnScreen(nameEdit);
-  return QTest::qWaitFor([&] { return dialog->focusWidget() == nameEdit; }) ? nameEdit
-                                                                          : nullptr;
+  return QTest::qWaitFor([&] { return dialog->focusWidget() == nameEdit; }) ? nameEdit : nullptr;
 }
 
 // Replaces the name in the save dialog's name box by typing, and presses Enter. A dialog
@@ -250,8 +249,8 @@ void MainWindowTest::geometryAndFlags() {
     QRect place;
     QString caption;
   };
-  for (const Control& c : {Control{"按钮1", {80, 24, 80, 32}, "导入"},
-                           Control{"按钮2", {456, 24, 80, 32}, "查询"}}) {
+  for (const Control& c :
+       {Control{"按钮1", {80, 24, 80, 32}, "导入"}, Control{"按钮2", {456, 24, 80, 32}, "查询"}}) {
     auto* button = window.findChild<QPushButton*>(QString::fromUtf8(c.name));
     QVERIFY(button);
     QCOMPARE(button->geometry(), c.place);
@@ -447,8 +446,9 @@ void MainWindowTest::rightClickMenuCopiesARowOrEveryRow() {
 
   WhenMenuOpens([&](QMenu* menu) { ChooseFromMenu(menu, QStringLiteral("全部复制")); });
   ClickOnScreenAt(viewport, CellCentre(0, 0), Qt::RightButton);
-  QTRY_COMPARE(QGuiApplication::clipboard()->text(),
-               QStringLiteral("单号\t运输时间\t最新运输信息\r\nA1\t\t\r\nB2\t\t\r\nC3\t\t已签收\r\n"));
+  QTRY_COMPARE(
+      QGuiApplication::clipboard()->text(),
+      QStringLiteral("单号\t运输时间\t最新运输信息\r\nA1\t\t\r\nB2\t\t\r\nC3\t\t已签收\r\n"));
 
   // Below the last row there is no row to copy, but every row can still be copied.
   bool rowEntryEnabled = true;
@@ -468,8 +468,7 @@ void MainWindowTest::ctrlVAppendsAPastedList() {
   edit->setText(QStringLiteral("kept"));
   // LF and CR LF line ends, spaces, an empty line, a Chinese number and one with a character
   // that code page 936 lacks (its row is added, the character as "?").
-  QGuiApplication::clipboard()->setText(
-      QStringLiteral(" B2 \r\n\nC3\n测试单号\nD\u00E5\u1E9E4\n"));
+  QGuiApplication::clipboard()->setText(QStringLiteral(" B2 \r\n\nC3\n测试单号\nD\u00E5\u1E9E4\n"));
   ClickOnScreenAt(m_window->list()->viewport(), CellCentre(0, 0));
   PressCtrl(m_window.get(), Qt::Key_V);
   const QStringList expected = {"A1", " B2 ", "", "C3", "测试单号", "D??4"};
@@ -510,8 +509,8 @@ void MainWindowTest::ctrlSExportsEveryRow() {
   // UTF-8 after the byte-order mark; the cell that could start a formula is kept as text.
   QCOMPARE(ReadFile(path),
            "\xEF\xBB\xBF" + QStringLiteral("单号,运输时间,最新运输信息\r\nA1,2024-05-03  10:20:00,"
-                                        "已签收\r\n'-B2,,\r\n")
-                               .toUtf8());
+                                           "已签收\r\n'-B2,,\r\n")
+                                .toUtf8());
   QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
@@ -578,8 +577,8 @@ void MainWindowTest::aFailedExportIsToldInAMessageBox() {
            qPrintable(text));
   QVERIFY2(text.contains(QString::fromLocal8Bit(std::strerror(ENOENT))), qPrintable(text));
   QVERIFY(QApplication::activeModalWidget() == nullptr);
-  QVERIFY(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
-              .isEmpty());
+  QVERIFY(
+      QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
   QCOMPARE(m_window->model()->rowCount(), 1);
 }
 
@@ -679,8 +678,7 @@ void MainWindowTest::doubleClickOpensTheDetailWindow() {
     // The main window takes no clicks while the detail window is open.
     const std::size_t before = m_server->Targets().size();
     AddRows({"B2"});
-    QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("按钮2")),
-                      Qt::LeftButton);
+    QTest::mouseClick(m_window->findChild<QPushButton*>(QStringLiteral("按钮2")), Qt::LeftButton);
     queriesWhileOpen = m_server->Targets().size() - before;
     // The web view asks the endpoint for the page.
     QTRY_VERIFY_WITH_TIMEOUT(
