@@ -11,16 +11,16 @@ namespace {
 // and opening one per call would cost more than the conversion itself.
 class Converter {
  public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
   ~Converter() {
-    if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+    if (m_cd != reinterpret_cast<iconv_t>(-1)) iconv_close(m_cd);
   }
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
 
   std::optional<std::string> Convert(std::string_view input) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    if (m_cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
     std::string out(input.size() * 2 + 8, '\0');
     char* in = const_cast<char*>(input.data());
     size_t inLeft = input.size();
@@ -28,7 +28,7 @@ class Converter {
     while (inLeft > 0) {
       char* outPtr = out.data() + done;
       size_t outLeft = out.size() - done;
-      size_t r = iconv(cd_, &in, &inLeft, &outPtr, &outLeft);
+      size_t r = iconv(m_cd, &in, &inLeft, &outPtr, &outLeft);
       done = out.size() - outLeft;
       if (r != static_cast<size_t>(-1)) break;
       if (errno != E2BIG) return std::nullopt;  // EILSEQ or a cut-off last character
@@ -39,7 +39,7 @@ class Converter {
   }
 
  private:
-  iconv_t cd_;
+  iconv_t m_cd;
 };
 
 }  // namespace

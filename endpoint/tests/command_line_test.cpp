@@ -35,8 +35,8 @@ class Child {
   Child(const std::vector<std::string>& args, const std::string& stderrPath) {
     int fds[2];
     if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
+    m_pid = fork();
+    if (m_pid == 0) {
       dup2(fds[1], STDOUT_FILENO);
       int err = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(err, STDERR_FILENO);
@@ -50,28 +50,28 @@ class Child {
       _exit(127);
     }
     close(fds[1]);
-    out_ = fds[0];
+    m_out = fds[0];
   }
   ~Child() {
-    if (pid_ > 0 && !reaped_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
+    if (m_pid > 0 && !m_reaped) {
+      kill(m_pid, SIGKILL);
+      waitpid(m_pid, nullptr, 0);
     }
-    if (out_ >= 0) close(out_);
+    if (m_out >= 0) close(m_out);
   }
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return m_pid; }
 
   // The next line of stdout without its line end; empty when none comes within the timeout.
   std::string ReadLine(int timeoutMs = 30000) {
     std::string line;
     while (true) {
-      pollfd p{out_, POLLIN, 0};
+      pollfd p{m_out, POLLIN, 0};
       if (poll(&p, 1, timeoutMs) <= 0) return {};
       char c;
-      if (read(out_, &c, 1) != 1) return line;
+      if (read(m_out, &c, 1) != 1) return line;
       if (c == '\n') return line;
       line += c;
     }
@@ -80,21 +80,22 @@ class Child {
     std::string rest;
     char buffer[4096];
     ssize_t n;
-    while ((n = read(out_, buffer, sizeof buffer)) > 0) rest.append(buffer, static_cast<size_t>(n));
+    while ((n = read(m_out, buffer, sizeof buffer)) > 0)
+      rest.append(buffer, static_cast<size_t>(n));
     return rest;
   }
   // The exit status, or -1 when the child did not exit normally.
   int Wait() {
     int status = 0;
-    waitpid(pid_, &status, 0);
-    reaped_ = true;
+    waitpid(m_pid, &status, 0);
+    m_reaped = true;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
  private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  bool reaped_ = false;
+  pid_t m_pid = -1;
+  int m_out = -1;
+  bool m_reaped = false;
 };
 
 struct Outcome {

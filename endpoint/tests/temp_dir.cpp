@@ -11,12 +11,12 @@ namespace korvanel::endpoint::testing {
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "endpoint-test-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a scratch directory");
-  path_ = pattern;
+  m_path = pattern;
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  std::filesystem::remove_all(m_path, ignored);
 }
 
 std::string TempDir::Write(const std::string& name, const std::string& bytes) const {

@@ -12,13 +12,13 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return m_path; }
+  std::string File(const std::string& name) const { return m_path + "/" + name; }
   // Writes bytes to the named file and returns its path.
   std::string Write(const std::string& name, const std::string& bytes) const;
 
  private:
-  std::string path_;
+  std::string m_path;
 };
 
 }  // namespace korvanel::endpoint::testing

@@ -29,20 +29,20 @@ using testing::TempDir;
 class RunningServer {
  public:
   RunningServer(const std::string& db, int latencyMs = 0, int threads = 8)
-      : server_(ServerOptions{db, "127.0.0.1", 0, latencyMs, threads}),
-        port_(server_.Bind()),
-        thread_([this] { server_.Run(); }) {}
+      : m_server(ServerOptions{db, "127.0.0.1", 0, latencyMs, threads}),
+        m_port(m_server.Bind()),
+        m_thread([this] { m_server.Run(); }) {}
   ~RunningServer() {
-    server_.Stop();
-    thread_.join();
+    m_server.Stop();
+    m_thread.join();
   }
-  int port() const { return port_; }
-  TrackingServer& server() { return server_; }
+  int port() const { return m_port; }
+  TrackingServer& server() { return m_server; }
 
  private:
-  TrackingServer server_;
-  int port_;
-  std::thread thread_;
+  TrackingServer m_server;
+  int m_port;
+  std::thread m_thread;
 };
 
 // Sends bytes exactly as given and returns the first answer: its head and as much body as
@@ -105,22 +105,22 @@ std::string Target(const std::string& escapedNumber) {
 
 class TrackingServerTest : public ::testing::Test {
  protected:
-  TrackingServerTest() : db_(dir_.File("demo.db")) {
-    EventStore(db_).AddEvents(DemoEvents());
-    server_ = std::make_unique<RunningServer>(db_);
-    client_ = std::make_unique<httplib::Client>("127.0.0.1", server_->port());
-    client_->set_url_encode(false);
+  TrackingServerTest() : m_db(m_dir.File("demo.db")) {
+    EventStore(m_db).AddEvents(DemoEvents());
+    m_server = std::make_unique<RunningServer>(m_db);
+    m_client = std::make_unique<httplib::Client>("127.0.0.1", m_server->port());
+    m_client->set_url_encode(false);
   }
-  httplib::Result Get(const std::string& target) { return client_->Get(target.c_str()); }
+  httplib::Result Get(const std::string& target) { return m_client->Get(target.c_str()); }
 
-  TempDir dir_;
-  std::string db_;
-  std::unique_ptr<RunningServer> server_;
-  std::unique_ptr<httplib::Client> client_;
+  TempDir m_dir;
+  std::string m_db;
+  std::unique_ptr<RunningServer> m_server;
+  std::unique_ptr<httplib::Client> m_client;
 };
 
 TEST_F(TrackingServerTest, EveryDemoNumberGivesItsNewestEventToTheBatchQuery) {
-  EventReader reader(db_);
+  EventReader reader(m_db);
   for (const std::string& number : DemoNumbers()) {
     SCOPED_TRACE(number);
     auto result = Get(Target(EscapeAll(number)));
@@ -232,28 +232,28 @@ TEST_F(TrackingServerTest, HostileNumbersNeverReachThePageUnescaped) {
 
 TEST_F(TrackingServerTest, RefusesMethodsOtherThanGetAndHead) {
   auto post =
-      client_->Post(Target("SF1000000001").c_str(), "x=1", "application/x-www-form-urlencoded");
+      m_client->Post(Target("SF1000000001").c_str(), "x=1", "application/x-www-form-urlencoded");
   ASSERT_TRUE(post);
   EXPECT_EQ(post->status, 405);
   EXPECT_EQ(post->get_header_value("Allow"), "GET, HEAD");
   // The body is read, so the connection is in step for the next request on it.
-  client_->set_keep_alive(true);
+  m_client->set_keep_alive(true);
   auto postWithBody =
-      client_->Post(Target("SF1000000001").c_str(), std::string(5000, 'b'), "text/plain");
+      m_client->Post(Target("SF1000000001").c_str(), std::string(5000, 'b'), "text/plain");
   ASSERT_TRUE(postWithBody);
   EXPECT_EQ(postWithBody->status, 405);
   auto getAfter = Get(Target("SF1000000001"));
   ASSERT_TRUE(getAfter);
   EXPECT_EQ(getAfter->status, 200);
-  client_->set_keep_alive(false);
-  auto del = client_->Delete(Target("SF1000000001").c_str());
+  m_client->set_keep_alive(false);
+  auto del = m_client->Delete(Target("SF1000000001").c_str());
   ASSERT_TRUE(del);
   EXPECT_EQ(del->status, 405);
   std::string options = SendRaw(
-      server_->port(), "OPTIONS " + Target("SF1000000001") + " HTTP/1.1\r\nHost: x\r\n\r\n");
+      m_server->port(), "OPTIONS " + Target("SF1000000001") + " HTTP/1.1\r\nHost: x\r\n\r\n");
   EXPECT_EQ(options.rfind("HTTP/1.1 405", 0), 0u) << options.substr(0, 200);
 
-  auto head = client_->Head(Target("SF1000000001").c_str());
+  auto head = m_client->Head(Target("SF1000000001").c_str());
   ASSERT_TRUE(head);
   EXPECT_EQ(head->status, 200);
   EXPECT_TRUE(head->body.empty());
@@ -265,16 +265,16 @@ TEST_F(TrackingServerTest, RefusesMethodsOtherThanGetAndHead) {
 TEST_F(TrackingServerTest, AcceptsRawBytesOnTheRequestLine) {
   // Raw GBK, as a client that does not escape sends it; and a raw space, which splits the
   // request line and so cannot be understood.
-  std::string gbk = RawGet(server_->port(), Target("\xB2\xE2\xCA\xD4\xB5\xA5\xBA\xC5"
-                                                   "001"));
+  std::string gbk = RawGet(m_server->port(), Target("\xB2\xE2\xCA\xD4\xB5\xA5\xBA\xC5"
+                                                    "001"));
   EXPECT_EQ(gbk.rfind("HTTP/1.1 200", 0), 0u);
   EXPECT_NE(gbk.find(std::string(kTitleMarker)), std::string::npos);
-  std::string space = RawGet(server_->port(), Target(" SF1000000001"));
+  std::string space = RawGet(m_server->port(), Target(" SF1000000001"));
   EXPECT_EQ(space.rfind("HTTP/1.1 400", 0), 0u) << space.substr(0, 100);
 }
 
 TEST_F(TrackingServerTest, ServesManyRequestsOnOneKeepAliveConnection) {
-  client_->set_keep_alive(true);
+  m_client->set_keep_alive(true);
   for (int i = 0; i < 50; ++i) {
     auto result = Get(Target("SF1000000002"));
     ASSERT_TRUE(result) << "request " << i;
@@ -286,7 +286,7 @@ TEST_F(TrackingServerTest, SeesEventsAddedWhileItRuns) {
   auto before = Get(Target("NEW0000001"));
   ASSERT_TRUE(before);
   EXPECT_EQ(before->body.find(std::string(kTitleMarker)), std::string::npos);
-  EventStore(db_).AddEvents({{"NEW0000001", "2025-05-01 12:00:00", "fresh"}});
+  EventStore(m_db).AddEvents({{"NEW0000001", "2025-05-01 12:00:00", "fresh"}});
   auto after = Get(Target("NEW0000001"));
   ASSERT_TRUE(after);
   EXPECT_NE(after->body.find("12:00:00</h3>\r\n      <p>\r\n\t\tfresh"), std::string::npos);
