@@ -93,17 +93,27 @@ std::string_view MessageFor(int status) {
 
 }  // namespace
 
-// The library leaves a socket that was bound but never listened on open; close it.
-class ClosingServer : public httplib::Server {
+// The library's server with the socket handling the endpoint needs.
+class HttpServer : public httplib::Server {
  public:
-  ~ClosingServer() override {
+  // The library leaves a socket that was bound but never listened on open; close it.
+  ~HttpServer() override {
     socket_t socket = svr_sock_.exchange(INVALID_SOCKET);
     if (socket != INVALID_SOCKET) close(socket);
+  }
+
+  // The library listens with a queue of 5 pending connections: a batch that opens dozens of
+  // connections at once overflows it, and each dropped connection waits a second for the
+  // client's retry. Listening again on the bound socket only enlarges the queue (the kernel
+  // caps it at net.core.somaxconn). Returns false when the socket refuses.
+  bool WidenAcceptQueue() {
+    socket_t socket = svr_sock_;
+    return socket != INVALID_SOCKET && ::listen(socket, SOMAXCONN) == 0;
   }
 };
 
 struct TrackingServer::Http {
-  ClosingServer server;
+  HttpServer server;
   std::atomic<bool> stopRequested{false};
   std::atomic<bool> runStarted{false};
   std::atomic<bool> runFinished{false};
@@ -184,7 +194,7 @@ TrackingServer::TrackingServer(ServerOptions options)
 TrackingServer::~TrackingServer() { Stop(); }
 
 int TrackingServer::Bind() {
-  httplib::Server& server = m_http->server;
+  HttpServer& server = m_http->server;
   int port = m_options.port;
   errno = 0;
   bool ok;
@@ -194,6 +204,7 @@ int TrackingServer::Bind() {
   } else {
     ok = server.bind_to_port(m_options.host, port);
   }
+  if (ok && !server.WidenAcceptQueue()) ok = false;
   if (!ok) {
     std::string reason = errno ? std::strerror(errno) : "address unavailable";
     throw std::runtime_error("cannot listen on " + m_options.host + ":" +
