@@ -5,7 +5,7 @@
 // Response header text is read as code page 936 bytes, as with the other backend: WinHttp
 // widens each header byte to a unit, which would turn a GBK cookie into question marks.
 //
-// Wine's WinHttp differs from Windows in three ways that WebRequest can see; the backend evens
+// Wine's WinHttp differs from Windows in four ways that WebRequest can see; the backend evens
 // them out so both behave as Windows documents:
 // - it cracks "http://host?query" and "http://host/path#fragment" differently (below);
 // - its synchronous send already waits for the response headers, bounded only by the
@@ -13,7 +13,10 @@
 //   response-header timeout of every request is set to the receive timeout, and a send that
 //   timed out waiting for headers is reported as a response that never came;
 // - a connection closed in the middle of the body reads as its normal end: so the bytes read
-//   are counted against the Content-Length and the read fails when fewer arrived.
+//   are counted against the Content-Length and the read fails when fewer arrived;
+// - a redirect from an https page to an http address, which Windows does not follow by
+//   default but hands back as the response, fails the wait for the response: so the wait is
+//   asked again with redirects off, which gives that response.
 #include "web/http_api.h"
 
 #include <cstring>
@@ -68,8 +71,7 @@ WinHttpFunctions LoadWinHttp() {
   if (module == nullptr) return f;
   // The library stays loaded for the life of the process, as the backend does.
   f.complete = Bind(module, "WinHttpCheckPlatform", f.checkPlatform) &&
-               Bind(module, "WinHttpCrackUrl", f.crackUrl) &&
-               Bind(module, "WinHttpOpen", f.open) &&
+               Bind(module, "WinHttpCrackUrl", f.crackUrl) && Bind(module, "WinHttpOpen", f.open) &&
                Bind(module, "WinHttpSetTimeouts", f.setTimeouts) &&
                Bind(module, "WinHttpConnect", f.connect) &&
                Bind(module, "WinHttpOpenRequest", f.openRequest) &&
@@ -133,10 +135,11 @@ const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_
 // What the backend remembers of a request between calls.
 struct RequestState {
   bool head = false;               // a HEAD response has no body, whatever it announces
+  bool secure = false;             // opened for https
   bool responseNeverCame = false;  // Wine's send timed out waiting for the headers
   long long expectedBytes = -1;    // Content-Length of the final response; -1 when unknown
   long long bytesRead = 0;
-  bool connectionLost = false;     // asking for more of a short body failed
+  bool connectionLost = false;  // asking for more of a short body failed
 };
 
 class WinHttpApi final : public HttpApi {
@@ -200,12 +203,13 @@ class WinHttpApi final : public HttpApi {
                          const char16_t* version, const char16_t* referrer,
                          const char16_t* const* acceptTypes, std::uint32_t flags) override {
     if (!Usable()) return nullptr;
-    HINTERNET request =
-        m_f.openRequest(connection, Wide(verb), Wide(objectName), Wide(version), Wide(referrer),
-                        const_cast<LPCWSTR*>(reinterpret_cast<const wchar_t* const*>(acceptTypes)), flags);
+    HINTERNET request = m_f.openRequest(
+        connection, Wide(verb), Wide(objectName), Wide(version), Wide(referrer),
+        const_cast<LPCWSTR*>(reinterpret_cast<const wchar_t* const*>(acceptTypes)), flags);
     if (request == nullptr) return nullptr;
     RequestState state;
     state.head = verb != nullptr && std::wcscmp(Wide(verb), L"HEAD") == 0;
+    state.secure = (flags & WINHTTP_FLAG_SECURE) != 0;
     int receiveTimeout = -1;
     {
       std::lock_guard lock(m_mutex);
@@ -226,8 +230,7 @@ class WinHttpApi final : public HttpApi {
   }
 
   bool SetCredentials(HttpHandle request, std::uint32_t authTargets, std::uint32_t authScheme,
-                      const char16_t* userName, const char16_t* password,
-                      void* params) override {
+                      const char16_t* userName, const char16_t* password, void* params) override {
     if (!Usable()) return false;
     return m_f.setCredentials(request, authTargets, authScheme, Wide(userName), Wide(password),
                               params);
@@ -239,8 +242,8 @@ class WinHttpApi final : public HttpApi {
     return m_f.setOption(handle, option, const_cast<void*>(buffer), bufferLength);
   }
 
-  bool AddRequestHeaders(HttpHandle request, const char16_t* headers,
-                         std::uint32_t headersLength, std::uint32_t modifiers) override {
+  bool AddRequestHeaders(HttpHandle request, const char16_t* headers, std::uint32_t headersLength,
+                         std::uint32_t modifiers) override {
     if (!Usable()) return false;
     return m_f.addRequestHeaders(request, Wide(headers), headersLength, modifiers);
   }
@@ -275,7 +278,8 @@ class WinHttpApi final : public HttpApi {
         return false;
       }
     }
-    if (!m_f.receiveResponse(request, reserved)) return false;
+    if (!m_f.receiveResponse(request, reserved) && !RedirectToHttpRefused(request, reserved))
+      return false;
     const long long expected = ExpectedBodyLength(request);
     std::lock_guard lock(m_mutex);
     auto state = m_requests.find(request);
@@ -322,8 +326,8 @@ class WinHttpApi final : public HttpApi {
     return true;
   }
 
-  bool QueryHeaders(HttpHandle request, std::uint32_t infoLevel, const char16_t* name,
-                    void* buffer, std::uint32_t* bufferLength, std::uint32_t* index) override {
+  bool QueryHeaders(HttpHandle request, std::uint32_t infoLevel, const char16_t* name, void* buffer,
+                    std::uint32_t* bufferLength, std::uint32_t* index) override {
     if (!Usable()) return false;
     if (infoLevel == WINHTTP_QUERY_RAW_HEADERS_CRLF || infoLevel == WINHTTP_QUERY_RAW_HEADERS)
       return QueryRawHeaders(request, infoLevel, buffer, bufferLength);
@@ -355,6 +359,36 @@ class WinHttpApi final : public HttpApi {
     return false;
   }
 
+  // Called when the wait for the response failed. Under Wine, a secure request whose response
+  // redirects to an http address fails that wait and leaves the response unreadable; with
+  // redirects switched off the wait is asked again and gives that response, as Windows would.
+  // True when it did.
+  bool RedirectToHttpRefused(HINTERNET request, void* reserved) {
+    if (!m_wine || GetLastError() != ERROR_WINHTTP_REDIRECT_FAILED) return false;
+    {
+      std::lock_guard lock(m_mutex);
+      auto state = m_requests.find(request);
+      if (state == m_requests.end() || !state->second.secure) return false;
+    }
+    DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
+    if (!m_f.setOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects,
+                       sizeof(noRedirects)) ||
+        !m_f.receiveResponse(request, reserved))
+      return false;
+    // Too many redirects fail the same way; only a Location down to http is taken.
+    DWORD length = 0;
+    m_f.queryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, nullptr,
+                     &length, WINHTTP_NO_HEADER_INDEX);
+    std::wstring location(length / sizeof(wchar_t) + 1, L'\0');
+    const bool down =
+        length > 0 &&
+        m_f.queryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                         location.data(), &length, WINHTTP_NO_HEADER_INDEX) &&
+        _wcsnicmp(location.c_str(), L"http:", 5) == 0;
+    if (!down) SetLastError(ERROR_WINHTTP_REDIRECT_FAILED);
+    return down;
+  }
+
   // The body length the final response announces; -1 when it announces none (chunked, or
   // until the connection closes) or has no body by its status.
   long long ExpectedBodyLength(HINTERNET request) {
@@ -366,8 +400,8 @@ class WinHttpApi final : public HttpApi {
     if ((status >= 100 && status < 200) || status == 204 || status == 304) return 0;
     wchar_t text[32] = {};
     length = sizeof(text) - sizeof(wchar_t);
-    if (!m_f.queryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                          text, &length, WINHTTP_NO_HEADER_INDEX))
+    if (!m_f.queryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text,
+                          &length, WINHTTP_NO_HEADER_INDEX))
       return -1;
     long long value = 0;
     bool digits = false;
@@ -390,8 +424,8 @@ class WinHttpApi final : public HttpApi {
                      WINHTTP_NO_HEADER_INDEX);
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || length == 0) return false;
     std::u16string block(length / 2 + 1, u'\0');
-    if (!m_f.queryHeaders(request, infoLevel, WINHTTP_HEADER_NAME_BY_INDEX, block.data(),
-                          &length, WINHTTP_NO_HEADER_INDEX))
+    if (!m_f.queryHeaders(request, infoLevel, WINHTTP_HEADER_NAME_BY_INDEX, block.data(), &length,
+                          WINHTTP_NO_HEADER_INDEX))
       return false;
     block.resize(length / 2);
     while (!block.empty() && block.back() == u'\0') block.pop_back();
