@@ -32,10 +32,18 @@ class EditBox {
 // empty number; a CR LF at the very end gives no empty last one; the empty text gives none.
 TextArray ListWaybillNumbers(std::string_view fileText);
 
+// Appends one row per number, in order, the number in column 0: how an import lists them.
+void AppendWaybills(const TextArray& numbers, ReportList& list);
+
 // Runs the dialog, shows the kept path in the edit box, reads the path back from the box and
 // appends one row per number in that file (ReadTextFile: up to a NUL or 0x1A), the number in
 // column 0. Nothing is reported: a cancelled first dialog or an unreadable file adds no rows;
 // a cancel after an earlier OK reads the earlier file again.
 void ImportWaybills(FileDialog& dialog, EditBox& editBox, ReportList& list);
+
+// What ImportWaybills does once its dialog has given a path: shows path in the edit box,
+// reads it back from the box and appends the file's numbers. A file dropped on the main
+// window is imported this way; the front end makes its dialog keep the path as well.
+void ImportWaybillFile(std::string_view path, EditBox& editBox, ReportList& list);
 
 }  // namespace korvanel

@@ -4,43 +4,31 @@
 
 #include <cerrno>
 
+#include "text/iconv_descriptor.h"
+
 namespace korvanel::endpoint {
 namespace {
 
-// One descriptor per direction and thread: iconv keeps shift state, so it cannot be shared,
-// and opening one per call would cost more than the conversion itself.
-class Converter {
- public:
-  Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
-  ~Converter() {
-    if (m_cd != reinterpret_cast<iconv_t>(-1)) iconv_close(m_cd);
+// The whole input in one go; nullopt when a byte sequence does not convert.
+std::optional<std::string> Convert(IconvDescriptor& converter, std::string_view input) {
+  iconv_t cd = converter.Ready();
+  if (cd == nullptr) return std::nullopt;
+  std::string out(input.size() * 2 + 8, '\0');
+  char* in = const_cast<char*>(input.data());
+  size_t inLeft = input.size();
+  size_t done = 0;
+  while (inLeft > 0) {
+    char* outPtr = out.data() + done;
+    size_t outLeft = out.size() - done;
+    size_t r = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    done = out.size() - outLeft;
+    if (r != static_cast<size_t>(-1)) break;
+    if (errno != E2BIG) return std::nullopt;  // EILSEQ or a cut-off last character
+    out.resize(out.size() * 2);
   }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-
-  std::optional<std::string> Convert(std::string_view input) {
-    if (m_cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-    iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-    std::string out(input.size() * 2 + 8, '\0');
-    char* in = const_cast<char*>(input.data());
-    size_t inLeft = input.size();
-    size_t done = 0;
-    while (inLeft > 0) {
-      char* outPtr = out.data() + done;
-      size_t outLeft = out.size() - done;
-      size_t r = iconv(m_cd, &in, &inLeft, &outPtr, &outLeft);
-      done = out.size() - outLeft;
-      if (r != static_cast<size_t>(-1)) break;
-      if (errno != E2BIG) return std::nullopt;  // EILSEQ or a cut-off last character
-      out.resize(out.size() * 2);
-    }
-    out.resize(done);
-    return out;
-  }
-
- private:
-  iconv_t m_cd;
-};
+  out.resize(done);
+  return out;
+}
 
 }  // namespace
 
@@ -82,14 +70,16 @@ bool IsValidUtf8(std::string_view bytes) {
 }
 
 std::optional<std::string> GbkToUtf8(std::string_view gbk) {
-  thread_local Converter converter("UTF-8", "CP936");
-  return converter.Convert(gbk);
+  // One descriptor per direction and thread: iconv keeps shift state, so it cannot be
+  // shared, and opening one per call would cost more than the conversion itself.
+  thread_local IconvDescriptor converter("UTF-8", "CP936");
+  return Convert(converter, gbk);
 }
 
 std::optional<std::string> Utf8ToGbk(std::string_view utf8) {
   if (!IsValidUtf8(utf8)) return std::nullopt;
-  thread_local Converter converter("CP936", "UTF-8");
-  return converter.Convert(utf8);
+  thread_local IconvDescriptor converter("CP936", "UTF-8");
+  return Convert(converter, utf8);
 }
 
 std::string Utf8ToGbkLossy(std::string_view utf8) {

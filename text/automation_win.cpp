@@ -27,17 +27,16 @@ const VARIANT* AsVariant(const void* storage) { return static_cast<const VARIANT
 
 // A BSTR for text, through code page 936; null (the empty BSTR) for the empty text.
 BSTR TextToBstr(std::string_view text) {
-  const ByteSet wide = AnsiToUnicode(text);
-  if (wide.size() < 2) return nullptr;
-  const UINT units = static_cast<UINT>(wide.size() / 2 - 1);
-  BSTR result = SysAllocStringLen(nullptr, units);
-  if (result != nullptr) std::memcpy(result, wide.data(), 2 * static_cast<std::size_t>(units));
-  return result;
+  const std::u16string units = AnsiToUtf16(text);
+  if (units.empty()) return nullptr;
+  return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(units.data()),
+                           static_cast<UINT>(units.size()));
 }
 
 Text BstrToText(BSTR value) {
   if (value == nullptr) return {};
-  return UnicodeToAnsi(BytesFromAddress(value, static_cast<int>(SysStringByteLen(value))));
+  return Utf16ToAnsi(
+      std::u16string_view(reinterpret_cast<const char16_t*>(value), SysStringLen(value)));
 }
 
 // An IDispatch pointer for a member name, or DISPID_UNKNOWN.

@@ -10,10 +10,13 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
-#include "text/code_page.h"
+#include "text/code_page_backend.h"
+#include "text/iconv_descriptor.h"
 
 namespace korvanel {
 namespace {
@@ -25,27 +28,6 @@ constexpr std::uint16_t kDefaultUnit = 0x003F;
 constexpr char kDefaultByte = '?';
 // Windows gives the lone byte 0xFF this private-use code point.
 constexpr std::uint16_t kByteFFUnit = 0xF8F5;
-
-class IconvDescriptor {
- public:
-  IconvDescriptor(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
-  ~IconvDescriptor() {
-    if (Valid()) iconv_close(m_cd);
-  }
-  IconvDescriptor(const IconvDescriptor&) = delete;
-  IconvDescriptor& operator=(const IconvDescriptor&) = delete;
-
-  bool Valid() const { return m_cd != reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1)); }
-  // A descriptor in its initial shift state, or nullptr when iconv lacks the conversion.
-  iconv_t Ready() {
-    if (!Valid()) return nullptr;
-    iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-    return m_cd;
-  }
-
- private:
-  iconv_t m_cd;
-};
 
 iconv_t GbkToUtf16() {
   thread_local IconvDescriptor cd("UTF-16LE", "CP936");
@@ -132,15 +114,13 @@ std::uint16_t CellOfPrivateUnit(std::uint16_t unit) {
   return 0;
 }
 
-inline void PutUnit(char*& out, std::size_t& outLeft, std::uint16_t unit) {
-  out[0] = static_cast<char>(unit & 0xFF);
-  out[1] = static_cast<char>(unit >> 8);
+// iconv's "UTF-16LE" is written straight into char16_t storage.
+static_assert(std::endian::native == std::endian::little, "UTF-16LE units are native here");
+
+inline void PutUnit(char*& out, std::size_t& outLeft, char16_t unit) {
+  std::memcpy(out, &unit, 2);
   out += 2;
   outLeft -= 2;
-}
-
-inline std::uint16_t UnitAt(const std::uint8_t* p, std::size_t i) {
-  return static_cast<std::uint16_t>(p[2 * i] | (p[2 * i + 1] << 8));
 }
 
 // WC_COMPOSITECHECK: a base character followed by a combining mark converts as the
@@ -197,32 +177,31 @@ std::uint16_t Compose(std::uint16_t base, std::uint16_t mark) {
   return it != end && it->base == base && it->mark == mark ? it->composed : 0;
 }
 
-// The little-endian units with composable pairs joined; empty when nothing composes.
-ByteSet ComposedUnits(const std::uint8_t* p, std::size_t units) {
+// The units with composable pairs joined; empty when nothing composes.
+std::u16string ComposedUnits(std::u16string_view units) {
   bool any = false;
-  for (std::size_t i = 1; i < units && !any; ++i) {
-    any = IsCombiningMark(UnitAt(p, i)) && Compose(UnitAt(p, i - 1), UnitAt(p, i)) != 0;
+  for (std::size_t i = 1; i < units.size() && !any; ++i) {
+    any = IsCombiningMark(units[i]) && Compose(units[i - 1], units[i]) != 0;
   }
   if (!any) return {};
-  ByteSet out;
-  out.reserve(units * 2);
-  for (std::size_t i = 0; i < units; ++i) {
-    std::uint16_t unit = UnitAt(p, i);
-    while (i + 1 < units && IsCombiningMark(UnitAt(p, i + 1))) {
-      const std::uint16_t composed = Compose(unit, UnitAt(p, i + 1));
+  std::u16string out;
+  out.reserve(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    std::uint16_t unit = units[i];
+    while (i + 1 < units.size() && IsCombiningMark(units[i + 1])) {
+      const std::uint16_t composed = Compose(unit, units[i + 1]);
       if (composed == 0) break;
       unit = composed;
       ++i;
     }
-    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(unit >> 8));
+    out.push_back(static_cast<char16_t>(unit));
   }
   return out;
 }
 
 }  // namespace
 
-ByteSet AnsiToUnicode(std::string_view text) {
+std::u16string code_page_backend::ToUtf16(std::string_view text) {
   // Like a zero-terminated string handed to MultiByteToWideChar, the text ends at a zero.
   text = text.substr(0, text.find('\0'));
   if (text.empty()) return {};
@@ -230,7 +209,7 @@ ByteSet AnsiToUnicode(std::string_view text) {
   if (cd == nullptr) return {};
 
   // Every character, and every byte that is not one, gives at most one unit.
-  ByteSet result(2 * text.size() + 2, 0);
+  std::u16string result(text.size(), u'\0');
   char* in = const_cast<char*>(text.data());
   std::size_t inLeft = text.size();
   char* out = reinterpret_cast<char*>(result.data());
@@ -256,35 +235,31 @@ ByteSet AnsiToUnicode(std::string_view text) {
     inLeft -= skip;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
-  const std::size_t used = static_cast<std::size_t>(out - reinterpret_cast<char*>(result.data()));
-  result.resize(used + 2);  // the terminating zero unit, already zero
+  result.resize(static_cast<std::size_t>(out - reinterpret_cast<char*>(result.data())) / 2);
   return result;
 }
 
-Text UnicodeToAnsi(const ByteSet& bytes) {
-  // The text ends at the first zero unit; a trailing odd byte is no unit at all.
-  const std::size_t whole = bytes.size() / 2;
-  std::size_t units = 0;
-  while (units < whole && UnitAt(bytes.data(), units) != 0) ++units;
-  if (units == 0) return {};
+Text code_page_backend::FromUtf16(std::u16string_view units) {
+  units = units.substr(0, units.find(u'\0'));
+  if (units.empty()) return {};
   iconv_t cd = Utf16ToGbk();
   if (cd == nullptr) return {};
 
-  const ByteSet composed = ComposedUnits(bytes.data(), units);
-  const std::uint8_t* source = composed.empty() ? bytes.data() : composed.data();
-  const std::size_t sourceBytes = composed.empty() ? units * 2 : composed.size();
+  const std::u16string composed = ComposedUnits(units);
+  if (!composed.empty()) units = composed;
 
   // No unit gives more than two bytes.
-  Text result(sourceBytes, '\0');
-  char* in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(source));
-  std::size_t inLeft = sourceBytes;
+  Text result(units.size() * 2, '\0');
+  char* in = reinterpret_cast<char*>(const_cast<char16_t*>(units.data()));
+  std::size_t inLeft = units.size() * 2;
   char* out = result.data();
   std::size_t outLeft = result.size();
   while (inLeft > 0) {
     if (iconv(cd, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1)) break;
     if (errno != EILSEQ && errno != EINVAL) return {};
     // Units are looked at one by one, so even a valid surrogate pair gives two "?".
-    const std::uint16_t bad = UnitAt(reinterpret_cast<const std::uint8_t*>(in), 0);
+    char16_t bad;
+    std::memcpy(&bad, in, 2);
     if (const std::uint16_t cell = CellOfPrivateUnit(bad)) {
       *out++ = static_cast<char>(cell >> 8);
       *out++ = static_cast<char>(cell & 0xFF);

@@ -1,10 +1,9 @@
-// Code page 936 <-> UTF-16LE through kernel32, naming code page 936 on every call so the
+// Code page 936 <-> UTF-16 through kernel32, naming code page 936 on every call so the
 // result never depends on the machine's ANSI code page.
-#include "text/code_page.h"
+#include "text/code_page_backend.h"
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <string>
 #include <utility>
 
@@ -71,12 +70,12 @@ void ComposeMarks(std::wstring& wide) {
 
 }  // namespace
 
-ByteSet AnsiToUnicode(std::string_view text) {
+std::u16string code_page_backend::ToUtf16(std::string_view text) {
   // A Text ends at its first zero byte, as a zero-terminated string would.
   text = text.substr(0, std::min(text.find('\0'), text.size()));
   if (text.empty() || text.size() > INT_MAX / 4) return {};
   std::u16string units;
-  units.reserve(text.size() + 1);
+  units.reserve(text.size());
   // Runs of well-formed characters go to the converter whole; a lead byte that has no valid
   // trail byte after it becomes one "?" on its own, so it cannot swallow the byte after it
   // (Windows and Wine take such pairs differently).
@@ -98,31 +97,24 @@ ByteSet AnsiToUnicode(std::string_view text) {
     }
   }
   flush(text.size());
-  if (units.empty()) return {};
-  units.push_back(u'\0');
-  ByteSet result = BlankBytes(static_cast<int>(2 * units.size()));
-  std::memcpy(result.data(), units.data(), result.size());
-  return result;
+  return units;
 }
 
-Text UnicodeToAnsi(const ByteSet& bytes) {
-  const int units = static_cast<int>(bytes.size() / 2);
-  if (units == 0) return {};
-  // The bytes of a ByteSet need not be aligned for wchar_t; copy them into units first.
-  std::wstring wide(static_cast<std::size_t>(units), L'\0');
-  std::memcpy(wide.data(), bytes.data(), 2 * static_cast<std::size_t>(units));
+Text code_page_backend::FromUtf16(std::u16string_view units) {
+  units = units.substr(0, std::min(units.find(u'\0'), units.size()));
+  if (units.empty() || units.size() > INT_MAX / 4) return {};
+  std::wstring wide(units.begin(), units.end());
   ComposeMarks(wide);
   const int count = static_cast<int>(wide.size());
   const int size = WideCharToMultiByte(kCodePageGbk, kToGbkFlags, wide.data(), count,
                                        nullptr, 0, nullptr, nullptr);
   if (size < 1) return {};
-  ByteSet out = BlankBytes(size);
-  const int written =
-      WideCharToMultiByte(kCodePageGbk, kToGbkFlags, wide.data(), count,
-                          reinterpret_cast<LPSTR>(out.data()), size, nullptr, nullptr);
+  Text out(static_cast<std::size_t>(size), '\0');
+  const int written = WideCharToMultiByte(kCodePageGbk, kToGbkFlags, wide.data(), count, out.data(),
+                                          size, nullptr, nullptr);
   if (written < 1) return {};
   out.resize(static_cast<std::size_t>(written));
-  return BytesToText(out);
+  return out;
 }
 
 }  // namespace korvanel

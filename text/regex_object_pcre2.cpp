@@ -11,11 +11,13 @@
 
 #include "text/regex_object.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -38,7 +40,7 @@ constexpr std::uint32_t kMatchLimit = 10'000'000;
 constexpr std::uint32_t kDepthLimit = 1'000'000;
 constexpr std::uint32_t kHeapLimitKiB = 64 * 1024;
 
-using Units = std::vector<PCRE2_UCHAR16>;
+using Units = std::u16string;
 
 struct CodeDeleter {
   void operator()(pcre2_code* code) const { pcre2_code_free(code); }
@@ -53,29 +55,10 @@ struct MatchDataDeleter {
   void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
 };
 
-// The UTF-16 code units of text followed by one zero unit, which keeps the data pointer
-// valid for the engine even when the text is empty.
-Units ToUnits(std::string_view text) {
-  const ByteSet bytes = AnsiToUnicode(text);
-  Units units;
-  units.reserve(bytes.size() / 2 + 1);
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const auto unit = static_cast<PCRE2_UCHAR16>(bytes[i] | (bytes[i + 1] << 8));
-    if (unit == 0) break;
-    units.push_back(unit);
-  }
-  units.push_back(0);
-  return units;
-}
-
-Text FromUnits(const PCRE2_UCHAR16* units, std::size_t count) {
-  ByteSet bytes;
-  bytes.reserve(count * 2);
-  for (std::size_t i = 0; i < count; ++i) {
-    bytes.push_back(static_cast<std::uint8_t>(units[i] & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(units[i] >> 8));
-  }
-  return UnicodeToAnsi(bytes);
+// The engine's own unit type over our UTF-16 text; both are 16-bit code units.
+PCRE2_SPTR16 EngineUnits(const Units& units) {
+  static_assert(sizeof(PCRE2_UCHAR16) == sizeof(char16_t));
+  return reinterpret_cast<PCRE2_SPTR16>(units.c_str());
 }
 
 bool IsClassEscape(PCRE2_UCHAR16 c) {
@@ -89,9 +72,7 @@ bool IsPlainLetterEscape(PCRE2_UCHAR16 c) {
   return c < 0x80 && kLetters.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
-void Append(Units& out, std::string_view ascii) {
-  out.insert(out.end(), ascii.begin(), ascii.end());
-}
+void Append(Units& out, std::string_view ascii) { out.append(ascii.begin(), ascii.end()); }
 
 // Rewrites the places where PCRE2 would read a script-engine pattern differently:
 // - \v is the vertical tab alone, not PCRE2's class of vertical white space;
@@ -102,7 +83,7 @@ void Append(Units& out, std::string_view ascii) {
 std::optional<Units> TranslatePattern(const Units& pattern) {
   Units out;
   out.reserve(pattern.size() + 8);
-  const std::size_t n = pattern.size() - 1;  // without the zero unit
+  const std::size_t n = pattern.size();
   bool inClass = false;
   for (std::size_t i = 0; i < n; ++i) {
     const PCRE2_UCHAR16 c = pattern[i];
@@ -145,8 +126,42 @@ std::optional<Units> TranslatePattern(const Units& pattern) {
       if (i + 1 < n && pattern[i + 1] == '^') out.push_back(pattern[++i]);
     }
   }
-  out.push_back(0);
   return out;
+}
+
+// The compiled form of a translated pattern with the given options; null when it does not
+// compile. Pages are searched with the same few patterns again and again (a WebRequest looks
+// for the charset declaration of every page), so each thread keeps the patterns it compiled
+// last; matching never changes compiled code.
+const pcre2_code* CompiledPattern(const Units& pattern, std::uint32_t options) {
+  constexpr std::size_t kKept = 8;
+  struct Compiled {
+    Units pattern;
+    std::uint32_t options;
+    std::unique_ptr<pcre2_code, CodeDeleter> code;
+  };
+  thread_local std::vector<Compiled> kept;  // the most recently used last
+  for (auto it = kept.begin(); it != kept.end(); ++it) {
+    if (it->options == options && it->pattern == pattern) {
+      std::rotate(it, it + 1, kept.end());
+      return kept.back().code.get();
+    }
+  }
+
+  std::unique_ptr<pcre2_compile_context, CompileContextDeleter> compileContext(
+      pcre2_compile_context_create(nullptr));
+  if (!compileContext) return nullptr;
+  pcre2_set_newline(compileContext.get(), PCRE2_NEWLINE_LF);
+  pcre2_set_compile_extra_options(compileContext.get(), PCRE2_EXTRA_BAD_ESCAPE_IS_LITERAL);
+  int errorCode = 0;
+  PCRE2_SIZE errorOffset = 0;
+  std::unique_ptr<pcre2_code, CodeDeleter> code(pcre2_compile(EngineUnits(pattern), pattern.size(),
+                                                              options, &errorCode, &errorOffset,
+                                                              compileContext.get()));
+  if (!code) return nullptr;
+  if (kept.size() == kKept) kept.erase(kept.begin());
+  kept.push_back({pattern, options, std::move(code)});
+  return kept.back().code.get();
 }
 
 }  // namespace
@@ -154,7 +169,7 @@ std::optional<Units> TranslatePattern(const Units& pattern) {
 struct RegexObject::State {
   bool searched = false;  // the last Search compiled its pattern and searched the subject
   Text pattern;
-  Units subject;              // UTF-16 units and a zero unit
+  Units subject;
   bool asciiSubject = false;  // every unit is one byte of the subject text
   std::size_t groupCount = 0;
   // For each match, 2 x (groupCount + 1) UTF-16 offsets: the whole match, then each group;
@@ -162,13 +177,13 @@ struct RegexObject::State {
   std::vector<PCRE2_SIZE> offsets;
 
   std::size_t MatchTotal() const { return offsets.size() / (2 * (groupCount + 1)); }
-  PCRE2_SIZE Length() const { return subject.empty() ? 0 : subject.size() - 1; }
+  PCRE2_SIZE Length() const { return subject.size(); }
 
   // The 0-based byte offset in the subject text of the first `units` UTF-16 units: the
   // length in code page 936 of that prefix.
   int ByteOffset(PCRE2_SIZE units) const {
     if (asciiSubject) return static_cast<int>(units);
-    return TextLength(FromUnits(subject.data(), units));
+    return TextLength(Utf16ToAnsi(std::u16string_view(subject).substr(0, units)));
   }
 
   // Text and position of group (0 for the whole match) of the 0-based match, or the empty
@@ -187,7 +202,7 @@ struct RegexObject::State {
     // From the engine's own offset: searching the text again for the match text could land
     // on an earlier equal text or a case variant of it.
     if (position) *position = ByteOffset(start);
-    return FromUnits(subject.data() + start, end - start);
+    return Utf16ToAnsi(std::u16string_view(subject).substr(start, end - start));
   }
 };
 
@@ -201,7 +216,7 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subject, boo
   Text usedPattern = replaceQuotes ? ReplaceText(pattern, kQuoteToken, "\"", true) : Text(pattern);
   // The expression object keeps the pattern written to it even when it cannot compile it.
   m_state->pattern = usedPattern;
-  const std::optional<Units> enginePattern = TranslatePattern(ToUnits(usedPattern));
+  const std::optional<Units> enginePattern = TranslatePattern(AnsiToUtf16(usedPattern));
   if (!enginePattern) return false;
 
   // No PCRE2_UCP: \w, \d, \s and \b stay ASCII, as in the script engine. JavaScript reads
@@ -215,26 +230,16 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subject, boo
   // very end, not before a final line feed as PCRE2 would by default.
   options |= multiline ? (PCRE2_MULTILINE | PCRE2_ALT_CIRCUMFLEX) : PCRE2_DOLLAR_ENDONLY;
 
-  std::unique_ptr<pcre2_compile_context, CompileContextDeleter> compileContext(
-      pcre2_compile_context_create(nullptr));
-  if (!compileContext) return false;
-  pcre2_set_newline(compileContext.get(), PCRE2_NEWLINE_LF);
-  pcre2_set_compile_extra_options(compileContext.get(), PCRE2_EXTRA_BAD_ESCAPE_IS_LITERAL);
-
-  int errorCode = 0;
-  PCRE2_SIZE errorOffset = 0;
-  std::unique_ptr<pcre2_code, CodeDeleter> code(
-      pcre2_compile(enginePattern->data(), enginePattern->size() - 1, options, &errorCode,
-                    &errorOffset, compileContext.get()));
-  if (!code) return false;
+  const pcre2_code* code = CompiledPattern(*enginePattern, options);
+  if (code == nullptr) return false;
 
   std::uint32_t captureCount = 0;
-  pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &captureCount);
+  pcre2_pattern_info(code, PCRE2_INFO_CAPTURECOUNT, &captureCount);
 
   std::unique_ptr<pcre2_match_context, MatchContextDeleter> matchContext(
       pcre2_match_context_create(nullptr));
   std::unique_ptr<pcre2_match_data, MatchDataDeleter> matchData(
-      pcre2_match_data_create_from_pattern(code.get(), nullptr));
+      pcre2_match_data_create_from_pattern(code, nullptr));
   if (!matchContext || !matchData) return false;
   pcre2_set_match_limit(matchContext.get(), kMatchLimit);
   pcre2_set_depth_limit(matchContext.get(), kDepthLimit);
@@ -242,7 +247,7 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subject, boo
 
   State found;
   found.pattern = usedPattern;
-  found.subject = ToUnits(subject);
+  found.subject = AnsiToUtf16(subject);
   found.groupCount = captureCount;
   found.asciiSubject = found.Length() == subject.size();
   for (unsigned char byte : subject) {
@@ -255,7 +260,7 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subject, boo
   PCRE2_SIZE start = 0;
   std::uint32_t matchOptions = 0;  // the subject's UTF-16 is checked on the first call only
   while (start <= length) {
-    const int rc = pcre2_match(code.get(), subjectUnits.data(), length, start, matchOptions,
+    const int rc = pcre2_match(code, EngineUnits(subjectUnits), length, start, matchOptions,
                                matchData.get(), matchContext.get());
     if (rc == PCRE2_ERROR_NOMATCH) break;
     if (rc < 0) return false;  // match, depth or heap limit, or a subject the engine refuses
@@ -286,8 +291,7 @@ Text RegexObject::CurrentPattern() const { return m_state->pattern; }
 Text RegexObject::ReplaceMatches(std::string_view replacement) {
   const State& s = *m_state;
   if (!s.searched) return {};
-  Units with = ToUnits(replacement);
-  with.pop_back();
+  const Units with = AnsiToUtf16(replacement);
   const Units& subject = s.subject;
   const PCRE2_SIZE length = s.Length();
   const std::size_t pairs = s.groupCount + 1;
@@ -350,7 +354,7 @@ Text RegexObject::ReplaceMatches(std::string_view replacement) {
     done = matchEnd;
   }
   appendRange(done, length);
-  return FromUnits(out.data(), out.size());
+  return Utf16ToAnsi(out);
 }
 
 int RegexObject::MatchCount() const {

@@ -6,6 +6,7 @@
 
 #include "text/automation_win.h"
 #include "text/code_page.h"
+#include "text/wine_quirks_win.h"
 
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
@@ -26,34 +27,9 @@ constexpr std::string_view kQuotePlaceholder = "#\xD2\xFD\xBA\xC5";
 // offset of the script engine's FirstIndex, which counts UTF-16 units.
 int ByteOffsetOfUnit(const std::u16string& subject, int units) {
   if (units <= 0) return 0;
-  const std::size_t count = std::min(static_cast<std::size_t>(units), subject.size());
-  ByteSet prefix(2 * count);
-  for (std::size_t i = 0; i < count; ++i) {
-    prefix[2 * i] = static_cast<std::uint8_t>(subject[i] & 0xFF);
-    prefix[2 * i + 1] = static_cast<std::uint8_t>(subject[i] >> 8);
-  }
-  return TextLength(UnicodeToAnsi(prefix));
-}
-
-bool RunningUnderWine() {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-// Wine's engine, unlike Windows', never steps past an empty match in global mode: "Execute"
-// and "Replace" then loop forever. A pattern that matches the empty text, or whose first
-// match in the subject is empty, is not run globally there.
-bool WineWouldLoop(const automation::Object& regExp, const automation::Variant& subject) {
-  automation::Object probe(regExp);
-  probe.Write("Global", false);
-  automation::Variant empty;
-  empty.AssignText("");
-  const bool matchesEmptyText = probe.CallObject("Execute", {empty}).ReadNumber("Count") >= 1;
-  const automation::Object first =
-      probe.CallObject("Execute", {subject}).ReadObject("Item", {0.0});
-  const bool firstMatchEmpty = !first.IsEmpty() && first.ReadNumber("Length") == 0;
-  probe.Write("Global", true);
-  return matchesEmptyText || firstMatchEmpty;
+  const std::u16string_view prefix =
+      std::u16string_view(subject).substr(0, static_cast<std::size_t>(units));
+  return TextLength(Utf16ToAnsi(prefix));
 }
 
 int Truncated(double value) {
@@ -69,8 +45,7 @@ struct RegexObject::State {
   automation::Object matches;  // the match collection of its "Execute"
   automation::Variant subject; // the text of the last Search; the integer 0 before the first
   bool comInitialised = false;
-  bool underWine = RunningUnderWine();
-  bool refusedGlobal = false;  // the last Search was not run: Wine would have looped
+  bool refusedGlobal = false;  // the last Search was not run: the engine would have looped
 
   // Item matchIndex (1-based) of the collection, empty when there is none.
   automation::Object Match(int matchIndex) const {
@@ -115,7 +90,7 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subject, boo
       replaceQuotes ? ReplaceText(pattern, kQuotePlaceholder, "\"", true) : Text(pattern);
   state.regExp.Write("Pattern", used);
   state.subject.AssignText(subject);
-  state.refusedGlobal = global && state.underWine && WineWouldLoop(state.regExp, state.subject);
+  state.refusedGlobal = global && wine::ScriptEngineWouldLoop(state.regExp, state.subject);
   if (state.refusedGlobal) return false;
   // An invalid pattern makes "Execute" raise an error, which leaves matches empty.
   state.matches = state.regExp.CallObject("Execute", {state.subject});

@@ -21,7 +21,9 @@ inline unsigned char Byte(const char* p, std::size_t i) {
   return static_cast<unsigned char>(p[i]);
 }
 
-inline bool IsLeadByte(unsigned char c) { return c >= 0x80; }
+// A byte of 0x80 or above starts a double-byte character as the text routines count them
+// (whether or not code page 936 gives the pair a character).
+inline bool IsHighByte(unsigned char c) { return c >= 0x80; }
 
 inline bool IsAsciiLetter(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -65,7 +67,7 @@ std::size_t HighRunBefore(const char* p, std::size_t floor, std::size_t pos) {
     if ((word & 0x8080808080808080ull) != 0x8080808080808080ull) break;
     i -= 8;
   }
-  while (i > floor && IsLeadByte(Byte(p, i - 1))) --i;
+  while (i > floor && IsHighByte(Byte(p, i - 1))) --i;
   return pos - i;
 }
 
@@ -175,7 +177,7 @@ std::size_t FindForward(std::string_view text, std::size_t from, std::string_vie
     if (c == kNone) return kNone;
     if (IsCharStart(p, sync, c)) {
       // A lead byte at the very end is a cut-off character, which ends the walk.
-      if (c == len - 1 && IsLeadByte(Byte(p, c))) return kNone;
+      if (c == len - 1 && IsHighByte(Byte(p, c))) return kNone;
       return c;
     }
     // c is the second byte of a character, so the next byte starts one.
@@ -205,7 +207,7 @@ std::size_t FindBackward(std::string_view text, std::size_t range, std::string_v
       runStart = c - HighRunBefore(p, 0, c);
       runEnd = c;
     }
-    if ((c - runStart) % 2 == 0 && !(c == len - 1 && IsLeadByte(Byte(p, c)))) return c;
+    if ((c - runStart) % 2 == 0 && !(c == len - 1 && IsHighByte(Byte(p, c)))) return c;
     if (c == 0) return kNone;
     pos = c - 1;
   }
@@ -283,7 +285,7 @@ Text ReplaceText(std::string_view text, std::string_view sought, std::string_vie
   std::size_t end = text.size();
   // The walk only reaches the last byte when a one-byte sought text still fits there; a
   // cut-off character it reaches is dropped.
-  if (sought.size() == 1 && pos < end && IsLeadByte(Byte(text.data(), end - 1)) &&
+  if (sought.size() == 1 && pos < end && IsHighByte(Byte(text.data(), end - 1)) &&
       IsCharStart(text.data(), pos, end - 1)) {
     --end;
   }
@@ -333,7 +335,7 @@ Text TrimBoth(std::string_view text) {
     if (c == ' ') {
       if (runStart == kNone) runStart = i;
       ++i;
-    } else if (IsLeadByte(c)) {
+    } else if (IsHighByte(c)) {
       if (i + 1 == len) {
         // A cut-off character at the end goes; the spaces before it stay.
         return Text(text.substr(begin, i - begin));
@@ -358,7 +360,7 @@ Text ToUpper(std::string_view text) {
   const std::size_t len = out.size();
   for (std::size_t i = 0; i < len;) {
     const unsigned char c = static_cast<unsigned char>(out[i]);
-    if (IsLeadByte(c)) {
+    if (IsHighByte(c)) {
       i += 2;
     } else {
       if (c >= 'a' && c <= 'z') out[i] = static_cast<char>(c - ('a' - 'A'));
@@ -378,7 +380,7 @@ int CompareText(std::string_view a, std::string_view b, bool caseSensitive) {
   while (i < n) {
     const unsigned char ca = Byte(a.data(), i);
     const unsigned char cb = Byte(b.data(), i);
-    if (IsLeadByte(ca) || IsLeadByte(cb)) {
+    if (IsHighByte(ca) || IsHighByte(cb)) {
       // Whole double-byte characters compare exactly, their second bytes unfolded.
       if (ca != cb) return Fold(ca) < Fold(cb) ? -1 : 1;
       const int ta = i + 1 < a.size() ? Byte(a.data(), i + 1) : -1;
@@ -469,9 +471,9 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 #ifdef _WIN32
 FilePtr OpenForReading(std::string_view path) {
   // _wfopen shares the file for reading and writing with other processes.
-  ByteSet wide = AnsiToUnicode(path);
+  const std::u16string wide = AnsiToUtf16(path);
   if (wide.empty()) return nullptr;
-  return FilePtr(_wfopen(reinterpret_cast<const wchar_t*>(wide.data()), L"rb"));
+  return FilePtr(_wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"rb"));
 }
 
 // The size of a plain file, to read it in one go; nothing for anything else.
@@ -484,9 +486,9 @@ std::optional<std::size_t> PlainFileSize(std::FILE* file) {
 // The platform names files in UTF-8; the program's paths are code page 936.
 std::string FileSystemName(std::string_view path) {
   bool ascii = true;
-  for (char c : path) ascii = ascii && !IsLeadByte(static_cast<unsigned char>(c));
+  for (char c : path) ascii = ascii && !IsHighByte(static_cast<unsigned char>(c));
   if (ascii) return std::string(path);
-  return Utf16LeToUtf8(AnsiToUnicode(path));
+  return AnsiToUtf8(path);
 }
 
 FilePtr OpenForReading(std::string_view path) {

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "text/code_page.h"
+
 namespace korvanel {
 namespace {
 
@@ -51,6 +53,8 @@ std::string Convert(std::size_t count, UnitAt unitAt) {
 std::string Utf16ToUtf8(std::u16string_view units) {
   return Convert(units.size(), [&](std::size_t i) { return char32_t{units[i]}; });
 }
+
+std::string AnsiToUtf8(std::string_view text) { return Utf16ToUtf8(AnsiToUtf16(text)); }
 
 std::string Utf16LeToUtf8(const ByteSet& utf16le) {
   return Convert(utf16le.size() / 2, [&](std::size_t i) {

@@ -1,10 +1,11 @@
 // Charset decoding on Windows: MultiByteToWideChar with the code page that the declared name
-// stands for in the shared table, then code page 936 through UnicodeToAnsi.
+// stands for in the shared table, then code page 936 through Utf16ToAnsi.
 #include "web/charset_decode.h"
 
-#include <climits>
 #include <algorithm>
+#include <climits>
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "text/code_page.h"
@@ -27,23 +28,26 @@ constexpr int kGb18030 = 54936;
 constexpr int kHebrewLogical = 38598;
 constexpr int kHebrewVisual = 28598;
 
-void AppendUnit(ByteSet& wide, std::uint32_t unit) {
-  wide.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-  wide.push_back(static_cast<std::uint8_t>(unit >> 8));
+void AppendUnit(std::u16string& wide, std::uint32_t unit) {
+  wide.push_back(static_cast<char16_t>(unit));
 }
 
 // UTF-16 and UTF-32 are not code pages MultiByteToWideChar takes: their units are taken as
 // they are, swapped when big-endian; a trailing partial unit is dropped.
-ByteSet WideFromUtf16(const ByteSet& body, bool bigEndian) {
-  ByteSet wide(body.begin(), body.end() - static_cast<std::ptrdiff_t>(body.size() % 2));
-  if (bigEndian)
-    for (std::size_t i = 0; i + 1 < wide.size(); i += 2) std::swap(wide[i], wide[i + 1]);
+std::u16string WideFromUtf16(const ByteSet& body, bool bigEndian) {
+  std::u16string wide;
+  wide.reserve(body.size() / 2);
+  for (std::size_t i = 0; i + 1 < body.size(); i += 2) {
+    const unsigned low = body[bigEndian ? i + 1 : i];
+    const unsigned high = body[bigEndian ? i : i + 1];
+    wide.push_back(static_cast<char16_t>(low | high << 8));
+  }
   return wide;
 }
 
-ByteSet WideFromUtf32(const ByteSet& body, bool bigEndian) {
-  ByteSet wide;
-  wide.reserve(body.size() / 2);
+std::u16string WideFromUtf32(const ByteSet& body, bool bigEndian) {
+  std::u16string wide;
+  wide.reserve(body.size() / 4);
   for (std::size_t i = 0; i + 3 < body.size(); i += 4) {
     std::uint32_t c = 0;
     for (int k = 0; k < 4; ++k) {
@@ -102,7 +106,7 @@ std::optional<Text> DecodeCharset(const ByteSet& body, std::string_view charsetN
   int codePage = charset->codePage;
   if (body.size() > INT_MAX / 2) return std::nullopt;
 
-  ByteSet wide;
+  std::u16string wide;
   if (codePage == kUtf16Le || codePage == kUtf16Be) {
     wide = WideFromUtf16(body, codePage == kUtf16Be);
   } else if (codePage == kUtf32Le || codePage == kUtf32Be) {
@@ -119,12 +123,12 @@ std::optional<Text> DecodeCharset(const ByteSet& body, std::string_view charsetN
     const int length = static_cast<int>(body.size());
     const int units = MultiByteToWideChar(static_cast<UINT>(codePage), 0, bytes, length, nullptr, 0);
     if (units < 1) return std::nullopt;
-    wide = BlankBytes(2 * units);
+    wide.assign(static_cast<std::size_t>(units), u'\0');
     if (MultiByteToWideChar(static_cast<UINT>(codePage), 0, bytes, length,
                             reinterpret_cast<LPWSTR>(wide.data()), units) < 1)
       return std::nullopt;
   }
-  return UnicodeToAnsi(wide);
+  return Utf16ToAnsi(wide);
 }
 
 }  // namespace korvanel

@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/cli/atomic_output.h"
+#include "app/records/atomic_output.h"
 #include "app/cli/ordered_runner.h"
 #include "app/cli/progress.h"
-#include "app/cli/utf8.h"
+#include "app/records/record_text.h"
 #include "app/cli/waybill_input.h"
 
 namespace korvanel::cli {
@@ -85,7 +85,7 @@ void WriteLine(int fd, std::string line) {
 // number) would move the cursor, so it is shown as an escape.
 std::string Shown(std::string_view text) {
   std::string shown;
-  for (char c : GbkToUtf8(text)) {
+  for (char c : AnsiToUtf8(text)) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
       char escape[8];
       std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(c));
@@ -101,9 +101,9 @@ std::string FailureLine(std::size_t row, const Record& record) {
   std::string line = std::string(kProgramPrefix) + "row " + std::to_string(row + 1) + ", number '" +
                      Shown(record.number) + "': ";
   if (!record.error.empty()) {
-    line += GbkToUtf8(record.error);
+    line += AnsiToUtf8(record.error);
   } else if (!record.status.empty()) {
-    line += "HTTP " + GbkToUtf8(record.status);
+    line += "HTTP " + AnsiToUtf8(record.status);
   } else {
     line += "the response has no status line";
   }
@@ -197,7 +197,9 @@ int RunBatch(const CliOptions& options, const BatchEnvironment& environment) {
     output->file()->CloseDescriptor();
     writer = MakeXlsxWriter(output->file()->writePath());
   } else {
-    writer = MakeTextWriter(format, options.encoding, options.byteOrderMark, &pending);
+    // The byte-order mark is asked for by whoever opens the file in a spreadsheet program.
+    writer = MakeTextWriter(format, options.encoding, options.byteOrderMark, &pending,
+                            options.byteOrderMark);
   }
 
   std::string outputError;

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "app/cli/cli_options.h"
-#include "app/cli/record_writer.h"
+#include "app/records/record_writer.h"
 #include "app/cli/row_query.h"
 
 namespace korvanel::cli {

@@ -125,7 +125,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       ->transform(CLI::IsMember({"utf-8", "utf8", "gbk", "cp936"}, CLI::ignore_case))
       ->type_name("ENCODING");
   app.add_flag("--bom", options.byteOrderMark,
-               "start UTF-8 output with a byte-order mark (for Excel)");
+               "start UTF-8 output with a byte-order mark, and keep CSV cells from running "
+               "as formulas (for Excel)");
   app.add_flag("-q,--quiet", options.quiet, "no progress display");
   app.add_option("--host", options.host, "tracking endpoint to query")
       ->type_name("HOST[:PORT]")

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/record_writer.h"
+#include "app/records/record_writer.h"
 
 namespace korvanel::cli {
 

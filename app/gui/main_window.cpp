@@ -1,20 +1,39 @@
 #include "app/gui/main_window.h"
 
+#include <QAbstractItemView>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QCompleter>
+#include <QDateTime>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTimer>
+#include <QUrl>
+#include <ctime>
+#include <string_view>
 #include <utility>
 
 #include "app/batch_query.h"
+#include "app/export.h"
 #include "app/gui/qt_text.h"
 #include "app/gui/window_frame.h"
+#include "app/list_text.h"
 
 namespace korvanel {
 
@@ -30,6 +49,46 @@ QString InitialDirectory() {
 #endif
 }
 
+// Enter in a file dialog's name box closes the dialog from inside the key press that the
+// name completer's list passes on to the box; the box still holds the focus at that moment,
+// so the list is left open, and an open list takes the next click anywhere to close itself.
+// The list goes with its dialog instead.
+void CloseCompletionListsWith(QFileDialog* dialog) {
+  QObject::connect(dialog, &QDialog::finished, dialog, [dialog] {
+    for (QCompleter* completer : dialog->findChildren<QCompleter*>()) {
+      if (completer->popup()->isVisible()) completer->popup()->hide();
+    }
+  });
+}
+
+std::u16string_view Utf16Of(const QString& string) {
+  return {reinterpret_cast<const char16_t*>(string.utf16()),
+          static_cast<std::size_t>(string.size())};
+}
+
+std::tm LocalTimeNow() {
+  const QDateTime now = QDateTime::currentDateTime();
+  std::tm time{};
+  time.tm_year = now.date().year() - 1900;
+  time.tm_mon = now.date().month() - 1;
+  time.tm_mday = now.date().day();
+  time.tm_hour = now.time().hour();
+  time.tm_min = now.time().minute();
+  return time;
+}
+
+// The local files a drag carries, in order; folders and remote addresses are left out.
+QStringList DroppedFiles(const QMimeData* data) {
+  QStringList files;
+  if (data == nullptr || !data->hasUrls()) return files;
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile()) {
+      files << url.toLocalFile();
+    }
+  }
+  return files;
+}
+
 }  // namespace
 
 OpenFileDialog::OpenFileDialog(QWidget* parent) : m_dialog(new QFileDialog(parent)) {
@@ -40,6 +99,7 @@ OpenFileDialog::OpenFileDialog(QWidget* parent) : m_dialog(new QFileDialog(paren
   // Qt's own dialog behaves the same on every desktop (and under a virtual X server).
   m_dialog->setOption(QFileDialog::DontUseNativeDialog);
 #endif
+  CloseCompletionListsWith(m_dialog);
 }
 
 bool OpenFileDialog::Run() {
@@ -51,6 +111,10 @@ bool OpenFileDialog::Run() {
 }
 
 Text OpenFileDialog::KeptPath() const { return FromQString(m_keptPath); }
+
+void OpenFileDialog::Keep(const QString& path) {
+  m_keptPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
 
 void LineEditBox::SetText(std::string_view text) { m_edit->setText(ToQString(text)); }
 
@@ -114,6 +178,13 @@ MainWindow::MainWindow(Text prefix, QWidget* parent)
   colours.setColor(QPalette::Text, Qt::black);
   m_list->setPalette(colours);
   m_list->viewport()->installEventFilter(this);
+  // Copy and paste keys, and the right-click menu (copy a row, copy all, export).
+  m_list->installEventFilter(this);
+  m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(m_list, &QWidget::customContextMenuRequested, this, &MainWindow::ShowListMenu);
+  // A file dropped anywhere on the window is imported; the path box passes file drops on
+  // and keeps taking dropped text.
+  setAcceptDrops(true);
   // A pass asks for every row in turn; scrolling once per turn of the event loop, to the
   // row asked for last, looks the same and keeps a pass over a long list quick.
   connect(m_model, &ReportModel::ensureVisibleRequested, this, [this](int row) {
@@ -133,6 +204,9 @@ MainWindow::MainWindow(Text prefix, QWidget* parent)
 
   connect(m_importButton, &QPushButton::clicked, this, &MainWindow::Import);
   connect(m_queryButton, &QPushButton::clicked, this, &MainWindow::Query);
+  m_pathEdit->installEventFilter(this);
+  auto* exportKeys = new QShortcut(QKeySequence::Save, this);
+  connect(exportKeys, &QShortcut::activated, this, &MainWindow::Export);
 }
 
 void MainWindow::Import() { ImportWaybills(*m_fileDialog, *m_pathBox, *m_model); }
@@ -146,6 +220,94 @@ void MainWindow::Query() {
   QueryAllWaybills(model, prefix, [self] { return self && !self->m_closed; });
 }
 
+void MainWindow::CopyRow(int row) {
+  if (row < 0 || row >= m_model->RowCount()) return;
+  QGuiApplication::clipboard()->setText(ToQString(TabSeparatedRow(*m_model, row)));
+}
+
+void MainWindow::CopyAll() {
+  QGuiApplication::clipboard()->setText(ToQString(TabSeparatedRows(*m_model)));
+}
+
+void MainWindow::Paste() {
+  PasteWaybills(Utf16Of(QGuiApplication::clipboard()->text()), *m_model);
+}
+
+void MainWindow::Export() {
+  // The folder last used: that of the last export, else that of the last import.
+  QString folder = QFileInfo(m_lastExportPath).absolutePath();
+  if (m_lastExportPath.isEmpty()) {
+    const QString imported = m_fileDialog->keptPath();
+    folder = imported.isEmpty() ? m_fileDialog->dialog()->directory().absolutePath()
+                                : QFileInfo(imported).absolutePath();
+  }
+  QFileDialog dialog(this);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+#ifndef Q_OS_WIN
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+#endif
+  dialog.setNameFilters({QStringLiteral("Excel (*.xlsx)"), QStringLiteral("CSV (*.csv)")});
+  dialog.setDefaultSuffix(QStringLiteral("xlsx"));
+  connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+    dialog.setDefaultSuffix(filter.contains(QStringLiteral("*.csv")) ? QStringLiteral("csv")
+                                                                      : QStringLiteral("xlsx"));
+  });
+  CloseCompletionListsWith(&dialog);
+  dialog.setDirectory(folder);
+  dialog.selectFile(QDir(folder).filePath(ToQString(DefaultExportFileName(LocalTimeNow()))));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+
+  const QString path = dialog.selectedFiles().first();
+  m_lastExportPath = path;
+  ExportFailure failure;
+  if (ExportReportList(*m_model, QFile::encodeName(path).toStdString(), &failure)) return;
+  // A silent failure here would lose the clerk's work, so this is the one place the tool
+  // speaks.
+  QMessageBox::warning(this, ToQString(kExportFailedCaption),
+                       ToQString(kExportFailedText) + QStringLiteral("\n") +
+                           QDir::toNativeSeparators(path) + QStringLiteral("\n\n") +
+                           QString::fromUtf8(failure.reason));
+}
+
+void MainWindow::ShowListMenu(const QPoint& at) {
+  const int row = m_list->indexAt(at).row();
+  QMenu menu(this);
+  QAction* copyRow = menu.addAction(ToQString(kCopyRowCaption));
+  copyRow->setEnabled(row >= 0);
+  QAction* copyAll = menu.addAction(ToQString(kCopyAllCaption));
+  QAction* exportRows = menu.addAction(ToQString(kExportCaption));
+  QAction* chosen = menu.exec(m_list->viewport()->mapToGlobal(at));
+  if (chosen == copyRow) {
+    CopyRow(row);
+  } else if (chosen == copyAll) {
+    CopyAll();
+  } else if (chosen == exportRows) {
+    Export();
+  }
+}
+
+bool MainWindow::ImportDropped(const QMimeData* data) {
+  const QStringList files = DroppedFiles(data);
+  for (const QString& file : files) {
+    m_fileDialog->Keep(file);
+    ImportWaybillFile(m_fileDialog->KeptPath(), *m_pathBox, *m_model);
+  }
+  return !files.isEmpty();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+  if (!DroppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  if (ImportDropped(event->mimeData())) event->acceptProposedAction();
+}
+
 void MainWindow::showEvent(QShowEvent* event) {
   m_closed = false;
   QWidget::showEvent(event);
@@ -157,6 +319,37 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_list && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->matches(QKeySequence::Copy)) {
+      const QModelIndexList selected = m_list->selectionModel()->selectedRows();
+      if (!selected.isEmpty()) CopyRow(selected.first().row());
+      return true;
+    }
+    if (key->matches(QKeySequence::Paste)) {
+      Paste();
+      return true;
+    }
+  }
+  if (watched == m_pathEdit) {
+    switch (event->type()) {
+      case QEvent::DragEnter:
+      case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (DroppedFiles(drag->mimeData()).isEmpty()) break;
+        drag->acceptProposedAction();
+        return true;
+      }
+      case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        if (!ImportDropped(drop->mimeData())) break;
+        drop->acceptProposedAction();
+        return true;
+      }
+      default:
+        break;
+    }
+  }
   if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonDblClick) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (mouse->button() == Qt::LeftButton) {

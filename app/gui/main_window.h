@@ -11,7 +11,11 @@
 #include "app/gui/report_model.h"
 #include "app/import.h"
 
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QLineEdit;
+class QMimeData;
 class QPushButton;
 class QTableView;
 
@@ -23,6 +27,9 @@ class OpenFileDialog : public FileDialog {
   explicit OpenFileDialog(QWidget* parent);
   bool Run() override;
   Text KeptPath() const override;
+  // Keeps path as if it had been chosen with OK (a file dropped on the window).
+  void Keep(const QString& path);
+  QString keptPath() const { return m_keptPath; }
   QFileDialog* dialog() const { return m_dialog; }
 
  private:
@@ -65,10 +72,25 @@ class MainWindow : public QWidget {
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void Import();
   void Query();
+  // The selected row (Ctrl+C) or a given row ("复制") as tab-separated text on the clipboard.
+  void CopyRow(int row);
+  // Every row, the header row first ("全部复制").
+  void CopyAll();
+  // Appends a row per line of the clipboard's text (Ctrl+V).
+  void Paste();
+  // Asks for a file name and writes every row to it (Ctrl+S, "导出...").
+  void Export();
+  void ShowListMenu(const QPoint& at);
+  // Imports every local file a drag carries, in order, as if each were chosen in the dialog;
+  // false when it carries none.
+  bool ImportDropped(const QMimeData* data);
 
   Text m_prefix;
   QPushButton* m_importButton;
@@ -84,6 +106,8 @@ class MainWindow : public QWidget {
   int m_rowToShow = -1;
   // Set once the window is closed: a batch query running in a nested event loop stops.
   bool m_closed = false;
+  // The file last exported to, whose folder the next export's save dialog opens in.
+  QString m_lastExportPath;
 };
 
 }  // namespace korvanel

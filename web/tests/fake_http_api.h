@@ -19,6 +19,7 @@
 #include "text/code_page.h"
 #include "text/text.h"
 #include "web/http_api.h"
+#include "web/winhttp_rules.h"
 
 namespace korvanel {
 
@@ -74,18 +75,6 @@ inline const char* HttpCallName(HttpCall call) {
       return "CloseHandle";
   }
   return "?";
-}
-
-// The UTF-16 form of code page 936 text, without the terminator.
-inline std::u16string Utf16Of(std::string_view text) {
-  const ByteSet bytes = AnsiToUnicode(text);
-  std::u16string result;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const auto unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-    if (unit == 0) break;
-    result.push_back(unit);
-  }
-  return result;
 }
 
 class FakeHttpApi : public HttpApi {
@@ -157,7 +146,7 @@ class FakeHttpApi : public HttpApi {
   void FailCall(HttpCall call, int occurrence = 1) { m_failures[call] = occurrence; }
   // The response: body chunks served one by one, and the raw header block as text.
   std::vector<ByteSet> bodyChunks;
-  void SetRawHeaders(std::string_view text) { rawHeaders = Utf16Of(text); }
+  void SetRawHeaders(std::string_view text) { rawHeaders = AnsiToUtf16(text); }
   std::u16string rawHeaders = u"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
   // The most bytes one ReadData hands back, below what QueryDataAvailable announced.
   std::uint32_t maxRead = UINT32_MAX;
@@ -208,7 +197,7 @@ class FakeHttpApi : public HttpApi {
       *components = *crackedUrl;
       return true;
     }
-    return Crack(crackedAddress, components);
+    return CrackHttpUrl(crackedAddress, components);
   }
 
   HttpHandle Open(const char16_t* agent, std::uint32_t accessType, const char16_t* proxyName,
@@ -392,58 +381,6 @@ class FakeHttpApi : public HttpApi {
     if (it == m_handles.end() || !it->second.open || it->second.kind != kind) {
       misuse.push_back(std::string(call) + ": wrong or closed handle");
     }
-  }
-
-  // The address split as the HTTP layer splits it: scheme http or https, an optional user
-  // part, the host, an optional port (80 or 443 otherwise), then the path and the extra
-  // information from the first "?" or "#".
-  static bool Crack(const std::u16string& url, UrlComponents* components) {
-    const std::size_t schemeEnd = url.find(u"://");
-    if (schemeEnd == std::u16string::npos) return false;
-    std::u16string scheme = url.substr(0, schemeEnd);
-    for (char16_t& c : scheme) {
-      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    }
-    int port = 0;
-    if (scheme == u"http") {
-      components->scheme = kSchemeHttp;
-      port = 80;
-    } else if (scheme == u"https") {
-      components->scheme = kSchemeHttps;
-      port = 443;
-    } else {
-      return false;
-    }
-    const std::size_t authorityStart = schemeEnd + 3;
-    std::size_t authorityEnd = url.find_first_of(u"/?#", authorityStart);
-    if (authorityEnd == std::u16string::npos) authorityEnd = url.size();
-    std::u16string authority = url.substr(authorityStart, authorityEnd - authorityStart);
-    if (const std::size_t at = authority.rfind(u'@'); at != std::u16string::npos) {
-      authority.erase(0, at + 1);
-    }
-    if (const std::size_t colon = authority.rfind(u':'); colon != std::u16string::npos) {
-      const std::u16string digits = authority.substr(colon + 1);
-      if (digits.empty() || digits.size() > 5) return false;
-      port = 0;
-      for (char16_t c : digits) {
-        if (c < u'0' || c > u'9') return false;
-        port = port * 10 + (c - u'0');
-      }
-      if (port < 1 || port > 65535) return false;
-      authority.erase(colon);
-    }
-    if (authority.empty()) return false;
-    components->hostName = authority;
-    components->port = port;
-    const std::size_t extraStart = url.find_first_of(u"?#", authorityEnd);
-    if (extraStart == std::u16string::npos) {
-      components->urlPath = url.substr(authorityEnd);
-      components->extraInfo.clear();
-    } else {
-      components->urlPath = url.substr(authorityEnd, extraStart - authorityEnd);
-      components->extraInfo = url.substr(extraStart);
-    }
-    return true;
   }
 
   std::map<HttpCall, int> m_failures;

@@ -16,12 +16,8 @@
 #include <gtest/gtest.h>
 
 #include "web/http_api.h"
+#include "web/http_api_curl_holders.h"
 #include "web/tests/test_server.h"
-
-namespace korvanel {
-// Defined by the backend for its tests: handles and curl objects alive now.
-int CurlBackendLiveObjects();
-}  // namespace korvanel
 
 namespace korvanel {
 namespace {

@@ -10,12 +10,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "web/http_api_curl_holders.h"
 #include "web/tests/test_server.h"
 #include "web/web_request.h"
-
-namespace korvanel {
-int CurlBackendLiveObjects();
-}  // namespace korvanel
 
 namespace korvanel {
 namespace {

@@ -133,7 +133,7 @@ TEST(WebRequest, FullPathCallsTheHttpLayerInOrderWithWinHttpArguments) {
   EXPECT_TRUE(api.credentials.empty());
 
   ASSERT_EQ(api.headers.size(), 1u);
-  EXPECT_EQ(api.headers[0].headers, Utf16Of(BuildRequestHeaderBlock("", 0, "")));
+  EXPECT_EQ(api.headers[0].headers, AnsiToUtf16(BuildRequestHeaderBlock("", 0, "")));
   EXPECT_EQ(api.headers[0].length, api.headers[0].headers.size());
   EXPECT_TRUE(api.headers[0].terminated);
   EXPECT_EQ(api.headers[0].modifiers, 0x20000000u);
@@ -477,8 +477,8 @@ TEST(WebRequest, HeaderBlockGoesToTheHttpLayerInOneCall) {
     ASSERT_EQ(api.headers.size(), 1u);
     const Text block = BuildRequestHeaderBlock(c.extraHeaders, c.method, c.sendCookies,
                                                c.addDefaultHeaders, c.normalizeHeaderCase);
-    EXPECT_EQ(api.headers[0].headers, Utf16Of(block));
-    EXPECT_EQ(api.headers[0].length, Utf16Of(block).size());
+    EXPECT_EQ(api.headers[0].headers, AnsiToUtf16(block));
+    EXPECT_EQ(api.headers[0].length, AnsiToUtf16(block).size());
     EXPECT_TRUE(api.headers[0].terminated);
     EXPECT_EQ(api.headers[0].modifiers, 0x20000000u);
   }

@@ -1,4 +1,4 @@
-#include "app/cli/atomic_output.h"
+#include "app/records/atomic_output.h"
 
 #include <gtest/gtest.h>
 

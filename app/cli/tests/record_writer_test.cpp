@@ -1,4 +1,4 @@
-#include "app/cli/record_writer.h"
+#include "app/records/record_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -66,6 +66,48 @@ TEST(CsvField, QuotesOnlyWhatNeedsIt) {
     SCOPED_TRACE(c.field);
     EXPECT_EQ(CsvField(c.field), c.written);
   }
+}
+
+TEST(SpreadsheetCell, PutsAnApostropheBeforeWhatCouldStartAFormula) {
+  const struct {
+    const char* cell;
+    const char* written;
+  } cases[] = {
+      {"", ""},
+      {"=1+2", "'=1+2"},
+      {"+86 10", "'+86 10"},
+      {"-5", "'-5"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"\tx", "'\tx"},
+      {"\rx", "'\rx"},
+      {" =1+2", " =1+2"},
+      {"a=b", "a=b"},
+      {"'quoted", "'quoted"},
+      {"\nx", "\nx"},
+      {"2024-05-01  10:22:33", "2024-05-01  10:22:33"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cell);
+    EXPECT_EQ(SpreadsheetCell(c.cell), c.written);
+  }
+}
+
+TEST(CsvWriter, GuardsFormulasOnlyForASpreadsheet) {
+  const Record risky = {"-SF1001", "", "=HYPERLINK(\"http://x\",\"y\")", true, "", "200 OK"};
+  for (bool forSpreadsheet : {false, true}) {
+    SCOPED_TRACE(forSpreadsheet);
+    std::string out;
+    auto writer = MakeTextWriter(OutputFormat::kCsv, OutputEncoding::kGbk, false, &out,
+                                 forSpreadsheet);
+    writer->Add(risky);
+    EXPECT_EQ(out, forSpreadsheet ? "'-SF1001,,\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"\r\n"
+                                  : "-SF1001,,\"=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"\r\n");
+  }
+  // Only CSV is meant for a spreadsheet program; tab-separated values stay as they are.
+  std::string tsv;
+  auto writer = MakeTextWriter(OutputFormat::kTsv, OutputEncoding::kGbk, false, &tsv, true);
+  writer->Add(risky);
+  EXPECT_EQ(tsv.substr(0, 9), "-SF1001\t\t");
 }
 
 TEST(TsvField, EscapesSeparatorsAndBackslash) {

@@ -1,4 +1,4 @@
-#include "app/cli/utf8.h"
+#include "app/records/record_text.h"
 
 #include <gtest/gtest.h>
 
@@ -39,11 +39,11 @@ TEST(Utf16LeToUtf8, EveryLengthOfSequenceAndBrokenSurrogates) {
   }
 }
 
-TEST(GbkToUtf8, ConvertsTheProgramsTexts) {
+TEST(AnsiToUtf8, ConvertsTheProgramsTexts) {
   // "711 发送请求失败!"
-  EXPECT_EQ(GbkToUtf8("711 \xB7\xA2\xCB\xCD\xC7\xEB\xC7\xF3\xCA\xA7\xB0\xDC!"),
+  EXPECT_EQ(AnsiToUtf8("711 \xB7\xA2\xCB\xCD\xC7\xEB\xC7\xF3\xCA\xA7\xB0\xDC!"),
             "711 \xE5\x8F\x91\xE9\x80\x81\xE8\xAF\xB7\xE6\xB1\x82\xE5\xA4\xB1\xE8\xB4\xA5!");
-  EXPECT_EQ(GbkToUtf8(""), "");
+  EXPECT_EQ(AnsiToUtf8(""), "");
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/batch_query.h"
-#include "app/cli/utf8.h"
+#include "app/records/record_text.h"
 #include "child_process.h"
 #include "scripted_server.h"
 #include "temp_dir.h"
@@ -139,7 +139,7 @@ std::vector<LatestEvent> DesktopCells(const std::string& host) {
 
 // The cells as waybill-query writes them: a page without events gives empty cells.
 std::string Utf8Time(const LatestEvent& cells) {
-  return cells.time == "  " ? "" : GbkToUtf8(cells.time);
+  return cells.time == "  " ? "" : AnsiToUtf8(cells.time);
 }
 
 TEST(WaybillQuery, JsonLinesCarryTheDesktopToolsCellsInListOrder) {
@@ -158,7 +158,7 @@ TEST(WaybillQuery, JsonLinesCarryTheDesktopToolsCellsInListOrder) {
     SCOPED_TRACE(kDemoNumbers[i]);
     EXPECT_EQ(records[i]["number"], kDemoNumbers[i]);
     EXPECT_EQ(records[i]["time"], Utf8Time(cells[i]));
-    EXPECT_EQ(records[i]["event"], GbkToUtf8(cells[i].event));
+    EXPECT_EQ(records[i]["event"], AnsiToUtf8(cells[i].event));
     EXPECT_EQ(records[i]["ok"], true);
     EXPECT_EQ(records[i]["status"], "200 OK");
   }
@@ -190,10 +190,10 @@ TEST(WaybillQuery, TextFormatsAndEncodingsHoldTheSameRecords) {
   for (std::size_t i = 0; i < cells.size(); ++i) {
     const std::string gbkTime = cells[i].time == "  " ? "" : cells[i].time;
     csvUtf8 +=
-        kDemoNumbers[i] + "," + Utf8Time(cells[i]) + "," + GbkToUtf8(cells[i].event) + "\r\n";
+        kDemoNumbers[i] + "," + Utf8Time(cells[i]) + "," + AnsiToUtf8(cells[i].event) + "\r\n";
     csvGbk += kDemoNumbers[i] + "," + gbkTime + "," + cells[i].event + "\r\n";
     tsvUtf8 +=
-        kDemoNumbers[i] + "\t" + Utf8Time(cells[i]) + "\t" + GbkToUtf8(cells[i].event) + "\n";
+        kDemoNumbers[i] + "\t" + Utf8Time(cells[i]) + "\t" + AnsiToUtf8(cells[i].event) + "\n";
   }
   const struct {
     std::vector<std::string> options;
@@ -281,6 +281,35 @@ TEST(WaybillQuery, ReadsStandardInputAndLinuxOrWindowsLineEnds) {
       EXPECT_EQ(records[i]["time"], testing::kDefaultTime);
       EXPECT_EQ(records[i]["event"], testing::DefaultEvent(numbers[i]));
     }
+  }
+}
+
+TEST(WaybillQuery, CsvForASpreadsheetKeepsEveryCellFromRunningAsAFormula) {
+  ScriptedServer server;
+  ScriptedServer::Answer formula;
+  formula.body = testing::TimelinePage(
+      {{"2025-01-02", "08:00:00", "=1+2"}, {"2025-01-01", "17:30:00", "picked up"}});
+  server.Script("A1", {formula});
+  const struct {
+    std::vector<std::string> options;
+    std::string expected;
+  } cases[] = {
+      // For scripts: the cells as received.
+      {{"--format", "csv"}, kCsvHeaderUtf8 + "A1,2025-01-02  08:00:00,=1+2\r\n" +
+                                "-5,2025-01-02  08:00:00,arrived: -5\r\n"},
+      // For a spreadsheet: an apostrophe in front of a cell that could start a formula.
+      {{"--format", "csv", "--bom"}, "\xEF\xBB\xBF" + kCsvHeaderUtf8 +
+                                         "A1,2025-01-02  08:00:00,'=1+2\r\n" +
+                                         "'-5,2025-01-02  08:00:00,arrived: -5\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options.size());
+    std::vector<std::string> arguments = Arguments({"--host", server.Host()});
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    arguments.push_back("-");
+    const Outcome run = RunProgram(arguments, "A1\n-5\n");
+    EXPECT_EQ(run.exitCode, 0) << run.standardError;
+    EXPECT_EQ(run.standardOutput, c.expected);
   }
 }
 

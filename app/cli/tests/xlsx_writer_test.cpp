@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/cli/record_writer.h"
+#include "app/records/record_writer.h"
 #include "temp_dir.h"
 #include "zip_reader.h"
 

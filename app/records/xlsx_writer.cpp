@@ -1,5 +1,5 @@
 // The workbook format, through libxlsxwriter.
-#include "app/cli/record_writer.h"
+#include "app/records/record_writer.h"
 
 #include <xlsxwriter.h>
 
@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/cli/utf8.h"
+#include "app/records/record_text.h"
 
-namespace korvanel::cli {
+namespace korvanel {
 namespace {
 
 constexpr const char* kSheetName =
@@ -82,7 +82,7 @@ class XlsxWriter : public RecordWriter {
     if (!m_sheet) return;
     for (std::size_t col = 0; col < cells.size(); ++col) {
       m_widths[col] = std::max(m_widths[col], DisplayWidth(cells[col]));
-      const std::string utf8 = FitCell(GbkToUtf8(cells[col]));
+      const std::string utf8 = FitCell(AnsiToUtf8(cells[col]));
       if (worksheet_write_string(m_sheet, m_row, static_cast<lxw_col_t>(col), utf8.c_str(),
                                  format) != LXW_NO_ERROR) {
         ++m_failedWrites;
@@ -106,4 +106,4 @@ std::unique_ptr<RecordWriter> MakeXlsxWriter(std::string path) {
   return std::make_unique<XlsxWriter>(std::move(path));
 }
 
-}  // namespace korvanel::cli
+}  // namespace korvanel

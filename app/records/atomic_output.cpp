@@ -1,4 +1,4 @@
-#include "app/cli/atomic_output.h"
+#include "app/records/atomic_output.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-namespace korvanel::cli {
+namespace korvanel {
 namespace {
 
 std::string SystemError() { return std::strerror(errno); }
@@ -126,4 +126,4 @@ bool AtomicOutputFile::Commit(std::string* error) {
   return true;
 }
 
-}  // namespace korvanel::cli
+}  // namespace korvanel

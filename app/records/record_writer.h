@@ -1,4 +1,5 @@
-// The output formats of waybill-query: one record per list row, in list order.
+// The result formats: one record per list row, in list order. waybill-query writes them and
+// the desktop tools export them, so both give the same bytes for the same rows.
 //
 // Records hold the program's own code page 936 texts; a writer turns them into the bytes of
 // the chosen format and encoding. The text writers append to a caller's buffer, which the
@@ -12,7 +13,7 @@
 
 #include "text/text.h"
 
-namespace korvanel::cli {
+namespace korvanel {
 
 // The report list's column titles, as the desktop tool shows them; the header row of
 // every format that has one.
@@ -46,9 +47,12 @@ class RecordWriter {
 };
 
 // csv, tsv, jsonl and table, appending to *out. The UTF-8 byte-order mark, when asked for,
-// comes first. jsonl is always UTF-8 (its readers expect nothing else).
+// comes first. jsonl is always UTF-8 (its readers expect nothing else). forSpreadsheet: csv
+// meant to be opened by a spreadsheet program, whose cells must not run as formulas
+// (SpreadsheetCell); the other formats ignore it.
 std::unique_ptr<RecordWriter> MakeTextWriter(OutputFormat format, OutputEncoding encoding,
-                                             bool byteOrderMark, std::string* out);
+                                             bool byteOrderMark, std::string* out,
+                                             bool forSpreadsheet = false);
 
 // An Excel workbook with one sheet, written to path when End() is called.
 std::unique_ptr<RecordWriter> MakeXlsxWriter(std::string path);
@@ -58,7 +62,11 @@ std::string Encode(std::string_view text, OutputEncoding encoding);
 
 // One field as RFC 4180 writes it: quoted when it holds a comma, a quote, CR or LF.
 std::string CsvField(std::string_view field);
+// A cell as a spreadsheet program must take it: one that begins with "=", "+", "-", "@", a tab
+// or a CR could be run as a formula, so it gets a leading apostrophe and is shown as text;
+// any other cell is returned unchanged.
+std::string SpreadsheetCell(std::string_view cell);
 // One field of tab-separated values: backslash, tab, CR and LF escaped as \\ \t \r \n.
 std::string TsvField(std::string_view field);
 
-}  // namespace korvanel::cli
+}  // namespace korvanel

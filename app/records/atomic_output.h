@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace korvanel::cli {
+namespace korvanel {
 
 class AtomicOutputFile {
  public:
@@ -45,4 +45,4 @@ class AtomicOutputFile {
   bool m_committed = false;
 };
 
-}  // namespace korvanel::cli
+}  // namespace korvanel

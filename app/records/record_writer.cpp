@@ -1,4 +1,4 @@
-#include "app/cli/record_writer.h"
+#include "app/records/record_writer.h"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/cli/utf8.h"
+#include "app/records/record_text.h"
 
-namespace korvanel::cli {
+namespace korvanel {
 namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
@@ -20,7 +20,8 @@ std::array<std::string_view, 3> Cells(const Record& record) {
 
 class CsvWriter : public RecordWriter {
  public:
-  CsvWriter(OutputEncoding encoding, std::string* out) : m_encoding(encoding), m_out(out) {}
+  CsvWriter(OutputEncoding encoding, std::string* out, bool forSpreadsheet)
+      : m_encoding(encoding), m_out(out), m_forSpreadsheet(forSpreadsheet) {}
   void Begin() override { Line({kNumberTitle, kTimeTitle, kEventTitle}); }
   void Add(const Record& record) override { Line(Cells(record)); }
 
@@ -28,12 +29,15 @@ class CsvWriter : public RecordWriter {
   void Line(const std::array<std::string_view, 3>& cells) {
     for (std::size_t i = 0; i < cells.size(); ++i) {
       if (i > 0) *m_out += ',';
-      *m_out += CsvField(Encode(cells[i], m_encoding));
+      // Event texts come from a server: in a spreadsheet none of them may become a formula.
+      const std::string cell = Encode(cells[i], m_encoding);
+      *m_out += CsvField(m_forSpreadsheet ? SpreadsheetCell(cell) : cell);
     }
     *m_out += "\r\n";
   }
   OutputEncoding m_encoding;
   std::string* m_out;
+  bool m_forSpreadsheet;
 };
 
 class TsvWriter : public RecordWriter {
@@ -60,14 +64,14 @@ class JsonLinesWriter : public RecordWriter {
   void Add(const Record& record) override {
     // ordered_json keeps the fields in the order a reader scans them.
     nlohmann::ordered_json line;
-    line["number"] = GbkToUtf8(record.number);
-    line["time"] = GbkToUtf8(record.time);
-    line["event"] = GbkToUtf8(record.event);
+    line["number"] = AnsiToUtf8(record.number);
+    line["time"] = AnsiToUtf8(record.time);
+    line["event"] = AnsiToUtf8(record.event);
     line["ok"] = record.ok;
     if (!record.error.empty() || record.status.empty()) {
-      line["error"] = GbkToUtf8(record.error);
+      line["error"] = AnsiToUtf8(record.error);
     } else {
-      line["status"] = GbkToUtf8(record.status);
+      line["status"] = AnsiToUtf8(record.status);
     }
     *m_out += line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     *m_out += '\n';
@@ -147,7 +151,7 @@ class ByteOrderMarkWriter : public RecordWriter {
 }  // namespace
 
 std::string Encode(std::string_view text, OutputEncoding encoding) {
-  return encoding == OutputEncoding::kGbk ? std::string(text) : GbkToUtf8(text);
+  return encoding == OutputEncoding::kGbk ? std::string(text) : AnsiToUtf8(text);
 }
 
 std::string CsvField(std::string_view field) {
@@ -159,6 +163,13 @@ std::string CsvField(std::string_view field) {
   }
   quoted += '"';
   return quoted;
+}
+
+std::string SpreadsheetCell(std::string_view cell) {
+  if (cell.empty() || std::string_view("=+-@\t\r").find(cell.front()) == std::string_view::npos) {
+    return std::string(cell);
+  }
+  return "'" + std::string(cell);
 }
 
 std::string TsvField(std::string_view field) {
@@ -186,11 +197,12 @@ std::string TsvField(std::string_view field) {
 }
 
 std::unique_ptr<RecordWriter> MakeTextWriter(OutputFormat format, OutputEncoding encoding,
-                                             bool byteOrderMark, std::string* out) {
+                                             bool byteOrderMark, std::string* out,
+                                             bool forSpreadsheet) {
   std::unique_ptr<RecordWriter> writer;
   switch (format) {
     case OutputFormat::kCsv:
-      writer = std::make_unique<CsvWriter>(encoding, out);
+      writer = std::make_unique<CsvWriter>(encoding, out, forSpreadsheet);
       break;
     case OutputFormat::kTsv:
       writer = std::make_unique<TsvWriter>(encoding, out);
@@ -210,4 +222,4 @@ std::unique_ptr<RecordWriter> MakeTextWriter(OutputFormat format, OutputEncoding
   return writer;
 }
 
-}  // namespace korvanel::cli
+}  // namespace korvanel
