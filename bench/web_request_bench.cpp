@@ -12,26 +12,27 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/loopback_server.h"
 #include "web/http_api.h"
-#include "web/tests/test_server.h"
 #include "web/web_request.h"
 
 namespace {
 
-using korvanel::testing::Reply;
-using korvanel::testing::TestServer;
+using korvanel::test_support::LoopbackServer;
+using korvanel::test_support::Reply;
 
 constexpr std::size_t kPageBytes = 20 * 1024;
 constexpr std::uint64_t kBigBytes = 64ull * 1024 * 1024;
 
-TestServer& Server() {
-  static TestServer* server = [] {
-    auto* s = new TestServer();  // lives as long as the process; the benchmarks share it
+LoopbackServer& Server() {
+  static LoopbackServer* server = [] {
+    auto* s = new LoopbackServer();  // lives as long as the process; the benchmarks share it
     std::string page = "<html><head><title>waybill</title></head><body>";
     while (page.size() < kPageBytes - 14) page += "<p>2024-01-01 12:00 parcel scanned</p>";
     page.resize(kPageBytes - 14);
     page += "</body></html>";
-    s->Route("/page", korvanel::testing::HttpReply(200, "OK", "Content-Type: text/html\r\n", page));
+    s->Route("/page",
+             korvanel::test_support::HttpReply(200, "OK", "Content-Type: text/html\r\n", page));
     s->Route("/big", Reply{.bytes = "HTTP/1.1 200 OK\r\nContent-Length: " +
                                     std::to_string(kBigBytes) + "\r\n\r\n",
                            .generatedBytes = kBigBytes});

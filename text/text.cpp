@@ -535,7 +535,11 @@ Text ReadTextFile(std::string_view path) {
   }
   if (std::ferror(file.get())) return {};
   data.resize(used);
+  return TextFromFileBytes(std::move(data));
+}
 
+Text TextFromFileBytes(std::string data) {
+  const std::size_t used = data.size();
   const char* p = data.data();
   std::size_t end = used;
   if (const void* zero = std::memchr(p, 0, used)) {

@@ -74,5 +74,8 @@ void AppendElement(TextArray& array, std::string_view text);
 // The whole file as text, ending before the first NUL or 0x1A at a character start; empty
 // when the path is empty or the file cannot be opened. The path is code page 936 text.
 Text ReadTextFile(std::string_view path);
+// A file's bytes, read by other means, as ReadTextFile would give them: they end before the
+// first NUL or 0x1A at a character start.
+Text TextFromFileBytes(std::string bytes);
 
 }  // namespace korvanel

@@ -1,20 +1,17 @@
 #include "app/cli/batch_run.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
 
-#include "app/records/atomic_output.h"
 #include "app/cli/ordered_runner.h"
 #include "app/cli/progress.h"
-#include "app/records/record_text.h"
+#include "app/cli/standard_stream.h"
 #include "app/cli/waybill_input.h"
+#include "app/records/atomic_output.h"
+#include "app/records/record_text.h"
 
 namespace korvanel::cli {
 namespace {
@@ -51,16 +48,7 @@ class Output {
 
   bool Write(std::string_view bytes, std::string* error) {
     if (m_file) return m_file->Write(bytes, error);
-    while (!bytes.empty()) {
-      const ssize_t written = write(m_fd, bytes.data(), bytes.size());
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        if (error) *error = std::strerror(errno);
-        return false;
-      }
-      bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
+    return WriteAll(m_fd, bytes, error);
   }
   bool Commit(std::string* error) { return !m_file || m_file->Commit(error); }
   AtomicOutputFile* file() { return m_file.get(); }
@@ -72,13 +60,7 @@ class Output {
 
 void WriteLine(int fd, std::string line) {
   line += '\n';
-  std::string_view bytes = line;
-  while (!bytes.empty()) {
-    const ssize_t written = write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
+  WriteAll(fd, line, nullptr);
 }
 
 // A number as a message shows it: a control character in it (a lone CR is allowed in a
@@ -191,6 +173,12 @@ int RunBatch(const CliOptions& options, const BatchEnvironment& environment) {
     }
   } forget{environment};
 
+  // A terminal that shows characters is given them in UTF-8 whatever the encoding asked for,
+  // which is that of the files and pipes the records may go to.
+  const bool toCharacterTerminal =
+      !toFile && environment.outputIsTerminal && environment.terminalTakesCharacters;
+  const OutputEncoding encoding = toCharacterTerminal ? OutputEncoding::kUtf8 : options.encoding;
+  const bool byteOrderMark = options.byteOrderMark && !toCharacterTerminal;
   std::string pending;
   std::unique_ptr<RecordWriter> writer;
   if (format == OutputFormat::kXlsx) {
@@ -198,8 +186,7 @@ int RunBatch(const CliOptions& options, const BatchEnvironment& environment) {
     writer = MakeXlsxWriter(output->file()->writePath());
   } else {
     // The byte-order mark is asked for by whoever opens the file in a spreadsheet program.
-    writer = MakeTextWriter(format, options.encoding, options.byteOrderMark, &pending,
-                            options.byteOrderMark);
+    writer = MakeTextWriter(format, encoding, byteOrderMark, &pending, options.byteOrderMark);
   }
 
   std::string outputError;

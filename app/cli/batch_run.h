@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "app/cli/cli_options.h"
-#include "app/records/record_writer.h"
 #include "app/cli/row_query.h"
+#include "app/records/record_writer.h"
 
 namespace korvanel::cli {
 
@@ -21,6 +21,8 @@ struct BatchEnvironment {
   int errorFd = 2;
   bool outputIsTerminal = false;
   bool errorIsTerminal = false;
+  // The terminal takes characters, not bytes (TerminalTakesCharacters).
+  bool terminalTakesCharacters = false;
   // Non-zero once a signal asked the batch to stop (the signal's number).
   const std::atomic<int>* stopSignal = nullptr;
   // Told the temporary output file while one exists (nullptr once it is gone or committed).

@@ -1,10 +1,8 @@
 #include "app/cli/progress.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+
+#include "app/cli/standard_stream.h"
 
 namespace korvanel::cli {
 namespace {
@@ -77,17 +75,7 @@ bool ProgressDisplay::WriteAbove(int fd, std::string_view bytes, std::string* er
   std::lock_guard lock(m_mutex);
   if (m_drawn) WriteLocked(kClearLine);
   m_drawn = false;
-  bool ok = true;
-  while (!bytes.empty()) {
-    const ssize_t written = write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0) {
-      if (error) *error = std::strerror(errno);
-      ok = false;
-      break;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
+  const bool ok = WriteAll(fd, bytes, error);
   DrawLocked(true);
   return ok;
 }
@@ -110,12 +98,8 @@ void ProgressDisplay::DrawLocked(bool force) {
 }
 
 void ProgressDisplay::WriteLocked(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = write(m_fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;  // a closed or full standard error is no reason to stop
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
+  // A closed or full standard error is no reason to stop.
+  WriteAll(m_fd, bytes, nullptr);
 }
 
 }  // namespace korvanel::cli

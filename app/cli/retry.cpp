@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <ctime>
 #include <string>
+
+#include "app/cli/http_date.h"
 
 namespace korvanel::cli {
 namespace {
@@ -80,12 +81,9 @@ std::optional<Milliseconds> ParseRetryAfter(std::string_view value,
     }
     return std::chrono::duration_cast<Milliseconds>(std::chrono::seconds(seconds));
   }
-  // An HTTP date, in the one form servers are told to send: "Sun, 06 Nov 1994 08:49:37 GMT".
-  std::tm parts{};
-  const std::string text(value);
-  const char* end = strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &parts);
-  if (end == nullptr || *end != '\0') return std::nullopt;
-  const auto when = std::chrono::system_clock::from_time_t(timegm(&parts));
+  const auto parsed = ParseHttpDate(std::string(value));
+  if (!parsed) return std::nullopt;
+  const auto when = *parsed;
   if (when <= now) return Milliseconds(0);
   return std::chrono::duration_cast<Milliseconds>(when - now);
 }

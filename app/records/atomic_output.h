@@ -6,6 +6,10 @@
 // A target that exists and is no regular file (/dev/null, a pipe, a terminal) cannot be
 // replaced by a rename and is written directly instead. A symbolic link is followed, so the
 // file it points to is the one replaced.
+//
+// On Windows paths are UTF-8 and opened by their wide names, devices are NUL, CON and named
+// pipes, and the rename is MoveFileExW with replace and write-through; the temporary file is
+// shared for deleting, so it can be removed while still open.
 #pragma once
 
 #include <memory>

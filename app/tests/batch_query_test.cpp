@@ -12,8 +12,8 @@
 namespace korvanel {
 namespace {
 
-using testing::PageServer;
-using testing::ReadFixture;
+using test_support::PageServer;
+using test_support::ReadFixture;
 
 // Event texts of the fixture pages, newest entry first.
 constexpr std::string_view kSigned = "\xBF\xEC\xBC\xFE\xD2\xD1\xC7\xA9\xCA\xD5";  // "快件已签收"
@@ -148,7 +148,8 @@ TEST_F(BatchQueryTest, NumbersAreSentUnchanged) {
 }
 
 TEST_F(BatchQueryTest, UnreachableEndpointLeavesTwoSpacesAndTellsOnlyTheCaller) {
-  const Text prefix = QueryAddressPrefixForHost("127.0.0.1:" + std::to_string(testing::UnusedPort()));
+  const Text prefix =
+      QueryAddressPrefixForHost("127.0.0.1:" + std::to_string(test_support::UnusedPort()));
   AddRows({"A1", "B2"});
   m_list.SetCellText(0, kEventColumn, "stale");
   QueryAllWaybills(m_list, prefix);

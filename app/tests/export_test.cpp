@@ -5,15 +5,15 @@
 #include <filesystem>
 #include <string>
 
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "zip_reader.h"
 
 namespace korvanel {
 namespace {
 
-using cli::testing::ReadAll;
-using cli::testing::ReadZip;
-using cli::testing::TempDir;
+using test_support::ReadFile;
+using test_support::ReadZip;
+using test_support::TempDir;
 
 constexpr const char* kBom = "\xEF\xBB\xBF";
 // "单号,运输时间,最新运输信息" in UTF-8.
@@ -98,7 +98,7 @@ TEST(ExportReportList, CsvForASpreadsheetWithEveryRow) {
   const std::string path = dir.File("result.csv");
   ExportFailure failure;
   ASSERT_TRUE(ExportReportList(QueriedList(), path, &failure)) << failure.reason;
-  EXPECT_EQ(ReadAll(path), std::string(kBom) + kCsvHeader +
+  EXPECT_EQ(ReadFile(path), std::string(kBom) + kCsvHeader +
                                "SF1001,2024-05-01  10:22:33," + kSignedUtf8 + "\r\n" +
                                "B2,  ,\r\n" +
                                "C3,2024-05-02  08:00:00,\"'=HYPERLINK(\"\"x\"\")\"\r\n");
@@ -110,7 +110,7 @@ TEST(ExportReportList, WorkbookWithEveryRowAsStrings) {
   const std::string path = dir.File("Result.XLSX");
   ExportFailure failure;
   ASSERT_TRUE(ExportReportList(QueriedList(), path, &failure)) << failure.reason;
-  const auto members = ReadZip(ReadAll(path));
+  const auto members = ReadZip(ReadFile(path));
   ASSERT_TRUE(members.count("xl/sharedStrings.xml")) << "not a workbook";
   const std::string& strings = members.at("xl/sharedStrings.xml");
   for (const char* text : {"\xE5\x8D\x95\xE5\x8F\xB7", "SF1001", kSignedUtf8, "B2",
@@ -129,14 +129,14 @@ TEST(ExportReportList, AnEmptyListGivesTheHeaderAlone) {
   TempDir dir;
   const std::string path = dir.File("empty.csv");
   ASSERT_TRUE(ExportReportList(MemoryReportList(), path, nullptr));
-  EXPECT_EQ(ReadAll(path), std::string(kBom) + kCsvHeader);
+  EXPECT_EQ(ReadFile(path), std::string(kBom) + kCsvHeader);
 }
 
 TEST(ExportReportList, ReplacesAnEarlierFileOnlyWhenComplete) {
   TempDir dir;
   const std::string path = dir.Write("result.csv", "earlier export");
   ASSERT_TRUE(ExportReportList(QueriedList(), path, nullptr));
-  EXPECT_EQ(ReadAll(path).substr(0, 3), kBom);
+  EXPECT_EQ(ReadFile(path).substr(0, 3), kBom);
 }
 
 TEST(ExportReportList, AFailureNamesTheFileAndTheReasonAndLeavesNoFile) {
@@ -169,7 +169,7 @@ TEST(ExportReportList, AFailureNamesTheFileAndTheReasonAndLeavesNoFile) {
     EXPECT_FALSE(failure.reason.empty());
   }
   EXPECT_EQ(dir.EntryCount(), entries);  // nothing new, no temporary file left
-  EXPECT_EQ(ReadAll(earlier), "earlier export");
+  EXPECT_EQ(ReadFile(earlier), "earlier export");
 }
 
 }  // namespace

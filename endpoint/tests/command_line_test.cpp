@@ -1,102 +1,32 @@
 // The tracking-endpoint executable run as a child process, as scripts and users run it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <fstream>
-#include <sstream>
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "endpoint/event_store.h"
-#include "endpoint/tests/temp_dir.h"
 #include "endpoint/tracking_page.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace korvanel::endpoint {
 namespace {
 
-using testing::TempDir;
+using namespace std::chrono_literals;
+using test_support::ChildProcess;
+using test_support::ReadFile;
+using test_support::TempDir;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
+// tracking-endpoint with args: its standard output a pipe, its standard error a file.
+ChildProcess StartTool(const std::vector<std::string>& args, const std::string& stderrPath) {
+  std::vector<std::string> command = {TRACKING_ENDPOINT_EXE};
+  command.insert(command.end(), args.begin(), args.end());
+  return ChildProcess(
+      ChildProcess::Setup{.arguments = command, .pipeOutput = true, .standardError = stderrPath});
 }
-
-// A child running tracking-endpoint. Its stdout is a pipe, its stderr a file. Whatever
-// happens in the test, the destructor leaves no child behind.
-class Child {
- public:
-  Child(const std::vector<std::string>& args, const std::string& stderrPath) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    m_pid = fork();
-    if (m_pid == 0) {
-      dup2(fds[1], STDOUT_FILENO);
-      int err = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(err, STDERR_FILENO);
-      close(fds[0]);
-      close(fds[1]);
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(TRACKING_ENDPOINT_EXE));
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(TRACKING_ENDPOINT_EXE, argv.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    m_out = fds[0];
-  }
-  ~Child() {
-    if (m_pid > 0 && !m_reaped) {
-      kill(m_pid, SIGKILL);
-      waitpid(m_pid, nullptr, 0);
-    }
-    if (m_out >= 0) close(m_out);
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  pid_t pid() const { return m_pid; }
-
-  // The next line of stdout without its line end; empty when none comes within the timeout.
-  std::string ReadLine(int timeoutMs = 30000) {
-    std::string line;
-    while (true) {
-      pollfd p{m_out, POLLIN, 0};
-      if (poll(&p, 1, timeoutMs) <= 0) return {};
-      char c;
-      if (read(m_out, &c, 1) != 1) return line;
-      if (c == '\n') return line;
-      line += c;
-    }
-  }
-  std::string ReadRest() {
-    std::string rest;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(m_out, buffer, sizeof buffer)) > 0)
-      rest.append(buffer, static_cast<size_t>(n));
-    return rest;
-  }
-  // The exit status, or -1 when the child did not exit normally.
-  int Wait() {
-    int status = 0;
-    waitpid(m_pid, &status, 0);
-    m_reaped = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t m_pid = -1;
-  int m_out = -1;
-  bool m_reaped = false;
-};
 
 struct Outcome {
   int status;
@@ -106,7 +36,7 @@ struct Outcome {
 
 Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args) {
   const std::string errPath = dir.File("stderr.txt");
-  Child child(args, errPath);
+  ChildProcess child = StartTool(args, errPath);
   std::string out = child.ReadRest();
   int status = child.Wait();
   return {status, out, ReadFile(errPath)};
@@ -164,8 +94,9 @@ TEST(CommandLine, DemoThenServeAnswersUntilSigintOrSigterm) {
 
   for (int signalNumber : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(signalNumber);
-    Child server({"serve", "--db", db, "--listen", "127.0.0.1:0"}, dir.File("serve.err"));
-    const std::string first = server.ReadLine();
+    ChildProcess server =
+        StartTool({"serve", "--db", db, "--listen", "127.0.0.1:0"}, dir.File("serve.err"));
+    const std::string first = server.ReadLine(30s);
     const std::string prefix = "listening on 127.0.0.1:";
     ASSERT_EQ(first.rfind(prefix, 0), 0u) << first << ReadFile(dir.File("serve.err"));
     int port = std::stoi(first.substr(prefix.size()));
@@ -179,8 +110,8 @@ TEST(CommandLine, DemoThenServeAnswersUntilSigintOrSigterm) {
       EXPECT_EQ(result->status, 200);
       EXPECT_NE(result->body.find("2025-03-10&nbsp;&nbsp;08:15:00</h3>"), std::string::npos);
 
-      ASSERT_EQ(kill(server.pid(), signalNumber), 0);
-      EXPECT_EQ(server.ReadLine(), "stopped");
+      ASSERT_EQ(kill(static_cast<pid_t>(server.Pid()), signalNumber), 0);
+      EXPECT_EQ(server.ReadLine(30s), "stopped");
       EXPECT_EQ(server.Wait(), 0);
     }
   }

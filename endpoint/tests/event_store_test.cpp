@@ -12,13 +12,13 @@
 #include "endpoint/csv_import.h"
 #include "endpoint/demo_data.h"
 #include "endpoint/gbk.h"
-#include "endpoint/tests/temp_dir.h"
 #include "endpoint/tracking_time.h"
+#include "tests/support/temp_dir.h"
 
 namespace korvanel::endpoint {
 namespace {
 
-using testing::TempDir;
+using test_support::TempDir;
 
 int QueryInt(const std::string& path, const char* sql) {
   sqlite3* db = nullptr;

@@ -22,14 +22,14 @@
 
 #include "endpoint/demo_data.h"
 #include "endpoint/gbk.h"
-#include "endpoint/tests/temp_dir.h"
 #include "endpoint/tracking_page.h"
+#include "tests/support/temp_dir.h"
 #include "text/markers.h"
 
 namespace korvanel::endpoint {
 namespace {
 
-using testing::TempDir;
+using test_support::TempDir;
 
 // A server on a free loopback port, serving on its own thread until the test ends, however
 // it ends.

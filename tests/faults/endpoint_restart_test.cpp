@@ -92,7 +92,7 @@ TEST_F(EndpointRestart, CommandLineWithRetriesRecoversEveryRow) {
     argv.push_back(m_dir.File("list.txt"));
     return argv;
   };
-  ASSERT_EQ(RunProgram(command("baseline.csv", {})), 0);
+  ASSERT_EQ(RunProgramTo(command("baseline.csv", {})), 0);
   const std::string baseline = ReadFile(m_dir.File("baseline.csv"));
   ASSERT_FALSE(baseline.empty());
 

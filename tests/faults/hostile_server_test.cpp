@@ -2,11 +2,11 @@
 // one that sends binary garbage. Each row still ends, is written, and nothing hangs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <mutex>
-#include <vector>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "app/batch_query.h"
 #include "app/report_list.h"
@@ -31,10 +31,9 @@ std::string Fixture(const std::string& name) {
 }
 
 TEST(SilentServer, EachRowEndsAfterTheTimeoutAndNoLater) {
-  RawServer server([](int socket, const std::string&, const std::atomic<bool>& stopping) {
-    WaitForClose(socket, stopping);
-  });
-  const Text prefix = QueryAddressPrefixForHost(server.Host());
+  LoopbackServer server;
+  server.Fallback([](const ReceivedRequest&) { return Reply{.after = Reply::After::kHold}; });
+  const Text prefix = QueryAddressPrefixForHost(server.HostPort());
   for (const char* number : {"SF1", "SF2", "SF3"}) {
     SCOPED_TRACE(number);
     Text status;
@@ -48,19 +47,19 @@ TEST(SilentServer, EachRowEndsAfterTheTimeoutAndNoLater) {
     EXPECT_GE(took, 0.8);
     EXPECT_LT(took, 10.0);
   }
-  EXPECT_EQ(server.Connections(), 3);
+  EXPECT_EQ(server.ConnectionCount(), 3);
 }
 
 #ifdef WAYBILL_QUERY_EXE
 TEST(SilentServer, CommandLineEndsEveryRowAfterTheTimeout) {
-  RawServer server([](int socket, const std::string&, const std::atomic<bool>& stopping) {
-    WaitForClose(socket, stopping);
-  });
+  LoopbackServer server;
+  server.Fallback([](const ReceivedRequest&) { return Reply{.after = Reply::After::kHold}; });
   TempDir dir;
   WriteFile(dir.File("list.txt"), "SF1\r\nSF2\r\nSF3\r\n");
   const auto start = Clock::now();
-  const int status = RunProgram({WAYBILL_QUERY_EXE, "-q", "-f", "csv", "--timeout", "1", "--host",
-                                 server.Host(), "-o", dir.File("out.csv"), dir.File("list.txt")});
+  const int status =
+      RunProgramTo({WAYBILL_QUERY_EXE, "-q", "-f", "csv", "--timeout", "1", "--host",
+                    server.HostPort(), "-o", dir.File("out.csv"), dir.File("list.txt")});
   const double took = SecondsSince(start);
   EXPECT_EQ(status, 1);  // some rows failed
   EXPECT_LT(took, 20.0);
@@ -74,14 +73,9 @@ TEST(SilentServer, CommandLineEndsEveryRowAfterTheTimeout) {
 // A waybill line may hold a lone CR or LF (only CR LF ends a line) and any other byte; none
 // of them may end the request line early or start a header line of its own on the wire.
 TEST(RequestLine, NoNumberCanSplitTheRequest) {
-  std::mutex mutex;
-  std::vector<std::string> heads;
-  RawServer server([&](int socket, const std::string& request, const std::atomic<bool>&) {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      heads.push_back(request);
-    }
-    SendAll(socket, Head(2) + "ok");
+  LoopbackServer server;
+  server.Fallback([](const ReceivedRequest&) {
+    return Reply{.bytes = Head(2) + "ok", .after = Reply::After::kClose};
   });
   const std::string numbers[] = {
       "SF1\nX-Injected: 1",
@@ -91,12 +85,14 @@ TEST(RequestLine, NoNumberCanSplitTheRequest) {
       "SF1\t\x7F\x01",
       "SF1%0D%0AX-Injected: 1",
   };
-  const Text prefix = QueryAddressPrefixForHost(server.Host());
+  const Text prefix = QueryAddressPrefixForHost(server.HostPort());
   for (const std::string& number : numbers) {
     Text status;
     QueryWaybill(prefix, number, &status);
     EXPECT_EQ(status, "200 OK") << number;
   }
+  std::vector<std::string> heads;
+  for (const ReceivedRequest& request : server.Requests()) heads.push_back(request.raw);
   ASSERT_EQ(heads.size(), std::size(numbers));
   for (const std::string& head : heads) {
     SCOPED_TRACE(head);
@@ -122,19 +118,24 @@ TEST(HugePage, A100MiBPageIsReadAndItsRowWritten) {
   const LatestEvent expected = ScrapeLatestEvent(page);
   ASSERT_NE(expected.event, "");
   constexpr std::size_t kTotal = std::size_t{100} << 20;
-  RawServer server([&](int socket, const std::string&, const std::atomic<bool>& stopping) {
-    if (!SendAll(socket, Head(kTotal)) || !SendAll(socket, page)) return;
+  LoopbackServer server;
+  Reply huge{.bytes = Head(kTotal) + page, .after = Reply::After::kClose};
+  // The filler is written as the client reads it; a write fails once the client or the
+  // server has gone.
+  huge.writer = [&page](Stream& stream) {
     const std::string filler(1 << 20, 'x');
     std::size_t sent = page.size();
-    while (sent < kTotal && !stopping) {
+    while (sent < kTotal) {
       const std::size_t n = std::min(filler.size(), kTotal - sent);
-      if (!SendAll(socket, std::string_view(filler).substr(0, n))) return;
+      if (!stream.Write(std::string_view(filler).substr(0, n))) return false;
       sent += n;
     }
-  });
+    return true;
+  };
+  server.Fallback([&huge](const ReceivedRequest&) { return huge; });
   MemoryReportList list;
   list.SetCellText(list.AddRow(), kNumberColumn, "SF1");
-  QueryAllWaybills(list, QueryAddressPrefixForHost(server.Host()));
+  QueryAllWaybills(list, QueryAddressPrefixForHost(server.HostPort()));
   EXPECT_EQ(list.GetCellText(0, kTimeColumn), expected.time);
   EXPECT_EQ(list.GetCellText(0, kEventColumn), expected.event);
 }
@@ -147,13 +148,14 @@ TEST(HeaderFlood, ManyCookieLinesEndAndWriteTheRow) {
   std::string head = "HTTP/1.1 200 OK\r\n";
   for (int i = 0; i < 20000; ++i) head += "Set-Cookie: c" + std::to_string(i) + "=1; path=/\r\n";
   head += "Content-Length: " + std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n";
-  RawServer server([&](int socket, const std::string&, const std::atomic<bool>&) {
-    SendAll(socket, head + page);
+  LoopbackServer server;
+  server.Fallback([&](const ReceivedRequest&) {
+    return Reply{.bytes = head + page, .after = Reply::After::kClose};
   });
   MemoryReportList list;
   list.SetCellText(list.AddRow(), kNumberColumn, "SF1");
   const auto start = Clock::now();
-  QueryAllWaybills(list, QueryAddressPrefixForHost(server.Host()));
+  QueryAllWaybills(list, QueryAddressPrefixForHost(server.HostPort()));
   EXPECT_LT(SecondsSince(start), 60.0);
   const Text time = list.GetCellText(0, kTimeColumn);
   EXPECT_TRUE(time == expected.time || time == "  ") << time;
@@ -183,14 +185,15 @@ TEST(GarbagePage, BinaryBodyOrBinaryAnswerLeavesTheEmptyCells) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    RawServer server([&](int socket, const std::string&, const std::atomic<bool>&) {
-      SendAll(socket, c.answer);
+    LoopbackServer server;
+    server.Fallback([&](const ReceivedRequest&) {
+      return Reply{.bytes = c.answer, .after = Reply::After::kClose};
     });
     MemoryReportList list;
     list.SetCellText(list.AddRow(), kNumberColumn, "SF1");
     list.SetCellText(list.AddRow(), kNumberColumn, "SF2");
     const auto start = Clock::now();
-    QueryAllWaybills(list, QueryAddressPrefixForHost(server.Host()));
+    QueryAllWaybills(list, QueryAddressPrefixForHost(server.HostPort()));
     EXPECT_LT(SecondsSince(start), 60.0);
     for (int row = 0; row < 2; ++row) {
       EXPECT_EQ(list.GetCellText(row, kTimeColumn), "  ");

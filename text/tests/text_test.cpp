@@ -10,6 +10,8 @@
 #include <random>
 #include <string>
 
+#include "tests/support/temp_dir.h"
+
 namespace korvanel {
 namespace {
 
@@ -436,28 +438,13 @@ TEST(TextArrays, OneBasedAndSafeOutsideTheRange) {
 // A scratch folder of its own per test, removed afterwards.
 class ReadTextFileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    // create_directory is false when the name is taken, so a fresh name is tried again.
-    std::random_device seed;
-    do {
-      m_dir = std::filesystem::temp_directory_path() /
-              ("text_test." + std::to_string(seed()) + std::to_string(seed()));
-    } while (!std::filesystem::create_directory(m_dir));
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_dir, ignored);
-  }
-  // Writes bytes to a file in the folder; name is UTF-8, as the file system spells it.
+  // Writes bytes to a file in the folder; name is UTF-8, as the file system spells it. The
+  // path comes back in the system's own narrow spelling, as ReadTextFile takes it.
   std::string Write(const std::string& name, std::string_view bytes) {
-    // A char8_t name is read as UTF-8 everywhere; a plain string would be taken in the
-    // system's ANSI code page on Windows.
-    const std::filesystem::path path =
-        m_dir / std::filesystem::path(std::u8string(name.begin(), name.end()));
-    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-    return path.string();
+    m_dir.Write(name, bytes);
+    return m_dir.PathOf(name).string();
   }
-  std::filesystem::path m_dir;
+  test_support::TempDir m_dir;
 };
 
 TEST_F(ReadTextFileTest, EndsAtZeroOrEofMarkerAtACharacterStart) {
@@ -484,14 +471,14 @@ TEST_F(ReadTextFileTest, EndsAtZeroOrEofMarkerAtACharacterStart) {
 
 TEST_F(ReadTextFileTest, EmptyWhenThePathCannotBeRead) {
   EXPECT_EQ(ReadTextFile(""), "");
-  EXPECT_EQ(ReadTextFile((m_dir / "missing.txt").string()), "");
-  EXPECT_EQ(ReadTextFile(m_dir.string()), "");  // a folder
+  EXPECT_EQ(ReadTextFile((m_dir.path() / "missing.txt").string()), "");
+  EXPECT_EQ(ReadTextFile(m_dir.path().string()), "");  // a folder
 }
 
 TEST_F(ReadTextFileTest, TakesACodePage936Path) {
   // "运单.txt" named in UTF-8 on disk, asked for in code page 936.
   Write("\xE8\xBF\x90\xE5\x8D\x95.txt", "SF100\r\n");
-  EXPECT_EQ(ReadTextFile((m_dir.string() + "/\xD4\xCB\xB5\xA5.txt")), "SF100\r\n");
+  EXPECT_EQ(ReadTextFile((m_dir.path().string() + "/\xD4\xCB\xB5\xA5.txt")), "SF100\r\n");
 }
 
 TEST_F(ReadTextFileTest, ReadsAMillionLinesWhole) {

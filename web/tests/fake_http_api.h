@@ -2,13 +2,18 @@
 // the real backends do, serves a scripted response (body chunks and a raw header block),
 // can fail any single call, and records every call with its arguments and every handle it
 // hands out, so a test can check what was asked, in which order, and that every handle
-// was closed exactly once, request first, then connection, then session.
+// was closed exactly once, request first, then connection, then session. A handle still
+// open when the fake goes fails the test that used it, whether or not the test asked.
 //
-// One fake serves one test at a time; it is not meant to be shared between threads.
+// One fake serves one test at a time; it is not meant to be shared between threads. A
+// program that is not a GoogleTest test (a fuzz target) defines
+// KORVANEL_FAKE_HTTP_API_WITHOUT_GTEST; there a handle left open aborts the run.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -20,6 +25,10 @@
 #include "text/text.h"
 #include "web/http_api.h"
 #include "web/winhttp_rules.h"
+
+#ifndef KORVANEL_FAKE_HTTP_API_WITHOUT_GTEST
+#include <gtest/gtest.h>
+#endif
 
 namespace korvanel {
 
@@ -80,6 +89,26 @@ inline const char* HttpCallName(HttpCall call) {
 class FakeHttpApi : public HttpApi {
  public:
   enum class HandleKind { kSession, kConnection, kRequest };
+
+  FakeHttpApi() = default;
+  FakeHttpApi(const FakeHttpApi&) = delete;
+  FakeHttpApi& operator=(const FakeHttpApi&) = delete;
+  ~FakeHttpApi() override {
+    static constexpr const char* kKindNames[] = {"session", "connection", "request"};
+    std::string leaked;
+    for (const auto& [handle, info] : m_handles) {
+      if (info.open)
+        leaked += std::string(leaked.empty() ? "" : ", ") + kKindNames[static_cast<int>(info.kind)];
+    }
+    if (leaked.empty()) return;
+    const std::string message = "FakeHttpApi: handles never closed: " + leaked;
+#ifndef KORVANEL_FAKE_HTTP_API_WITHOUT_GTEST
+    ADD_FAILURE() << message;
+#else
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::abort();
+#endif
+  }
 
   struct OpenArgs {
     bool agentNull = false;

@@ -1,8 +1,8 @@
 // What every HttpApi backend must agree on, because WebRequest can see it: how an address is
 // cracked, the shape of the raw header block and the protocol of the data calls. The same
 // cases run against the scripted fake and against the backend of the platform (libcurl or
-// WinHttp); the network cases run the platform backend against a server on 127.0.0.1 that
-// this file starts itself, written over plain sockets so it runs in the Windows build too.
+// WinHttp); the network cases run the platform backend against a scripted server on
+// 127.0.0.1 that each test starts itself, over plain sockets or Winsock.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,196 +13,28 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback_server.h"
 #include "text/code_page.h"
 #include "web/http_api.h"
 #include "web/tests/fake_http_api.h"
 #include "web/web_request.h"
 
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#undef FindText
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
 namespace korvanel {
 namespace {
 
-// ---- A scripted server over plain sockets ----
+// ---- The scripted server ----
 
-#ifdef _WIN32
-using Socket = SOCKET;
-const Socket kNoSocket = INVALID_SOCKET;
-void CloseSocket(Socket s) { closesocket(s); }
-constexpr int kSendFlags = 0;
-constexpr int kShutdownBoth = SD_BOTH;
-struct SocketLibrary {
-  SocketLibrary() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-  }
-};
-#else
-using Socket = int;
-constexpr Socket kNoSocket = -1;
-void CloseSocket(Socket s) { ::close(s); }
-constexpr int kSendFlags = MSG_NOSIGNAL;
-constexpr int kShutdownBoth = SHUT_RDWR;
-struct SocketLibrary {};
-#endif
+using test_support::LoopbackServer;
+using test_support::ReceivedRequest;
+using test_support::Reply;
 
-// What the server does with one connection once its request has arrived.
-struct Script {
-  std::string bytes;  // sent as they are
-  bool hold = false;  // then keep the connection open until the client closes it
-};
-
-// Listens on 127.0.0.1 before the constructor returns, on a port the system picks; serves one
-// connection at a time; the destructor stops it on every path.
-class ScriptedServer {
- public:
-  explicit ScriptedServer(std::function<Script(const std::string& request)> script)
-      : m_script(std::move(script)) {
-    m_listener = Listen(&m_port);
-    if (m_listener == kNoSocket) return;
-    m_thread = std::thread([this] { AcceptLoop(); });
-  }
-  explicit ScriptedServer(Script script)
-      : ScriptedServer([script](const std::string&) { return script; }) {}
-
-  ~ScriptedServer() {
-    m_stopping = true;
-    {
-      std::lock_guard lock(m_mutex);
-      if (m_client != kNoSocket) ::shutdown(m_client, kShutdownBoth);
-    }
-    // A connection of our own wakes the accept.
-    Socket wake = Connect(m_port);
-    if (wake != kNoSocket) CloseSocket(wake);
-    if (m_thread.joinable()) m_thread.join();
-    if (m_listener != kNoSocket) CloseSocket(m_listener);
-  }
-
-  bool listening() const { return m_listener != kNoSocket; }
-  int port() const { return m_port; }
-  std::vector<std::string> Requests() const {
-    std::lock_guard lock(m_mutex);
-    return m_requests;
-  }
-
-  static Socket Listen(int* port) {
-    [[maybe_unused]] static SocketLibrary library;
-    Socket s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s == kNoSocket) return kNoSocket;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof(address);
-    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(s, 8) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      CloseSocket(s);
-      return kNoSocket;
-    }
-    *port = ntohs(address.sin_port);
-    return s;
-  }
-
-  static Socket Connect(int port) {
-    [[maybe_unused]] static SocketLibrary library;
-    Socket s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s == kNoSocket) return kNoSocket;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-      CloseSocket(s);
-      return kNoSocket;
-    }
-    return s;
-  }
-
- private:
-  void AcceptLoop() {
-    while (!m_stopping) {
-      Socket client = ::accept(m_listener, nullptr, nullptr);
-      if (client == kNoSocket) continue;
-      if (m_stopping) {
-        CloseSocket(client);
-        break;
-      }
-      {
-        std::lock_guard lock(m_mutex);
-        m_client = client;
-      }
-      Serve(client);
-      {
-        std::lock_guard lock(m_mutex);
-        m_client = kNoSocket;
-      }
-      CloseSocket(client);
-    }
-  }
-
-  // Reads one request (its head and a Content-Length body), answers it by the script.
-  void Serve(Socket client) {
-    std::string request;
-    char buffer[4096];
-    std::size_t wanted = std::string::npos;
-    while (request.size() < wanted) {
-      const int got = static_cast<int>(::recv(client, buffer, sizeof(buffer), 0));
-      if (got <= 0) return;
-      request.append(buffer, static_cast<std::size_t>(got));
-      const std::size_t headEnd = request.find("\r\n\r\n");
-      if (wanted == std::string::npos && headEnd != std::string::npos) {
-        wanted = headEnd + 4 + ContentLength(request.substr(0, headEnd));
-      }
-    }
-    Script script = m_script(request);
-    {
-      std::lock_guard lock(m_mutex);
-      m_requests.push_back(request);
-    }
-    std::size_t sent = 0;
-    while (sent < script.bytes.size()) {
-      const int n = static_cast<int>(::send(client, script.bytes.data() + sent,
-                                            static_cast<int>(script.bytes.size() - sent),
-                                            kSendFlags));
-      if (n <= 0) return;
-      sent += static_cast<std::size_t>(n);
-    }
-    if (script.hold) {
-      while (!m_stopping && ::recv(client, buffer, sizeof(buffer), 0) > 0) {
-      }
-    }
-  }
-
-  static std::size_t ContentLength(const std::string& head) {
-    std::string lower = head;
-    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    const std::size_t at = lower.find("\r\ncontent-length:");
-    return at == std::string::npos ? 0 : std::stoul(head.substr(at + 17));
-  }
-
-  std::function<Script(const std::string&)> m_script;
-  Socket m_listener = kNoSocket;
-  int m_port = 0;
-  std::thread m_thread;
-  std::atomic<bool> m_stopping{false};
-  mutable std::mutex m_mutex;
-  Socket m_client = kNoSocket;
-  std::vector<std::string> m_requests;
-};
+// Sends bytes for every request and closes the connection (with no bytes: closes it
+// unanswered); with hold, keeps it open and silent instead until the client closes it.
+LoopbackServer::Handler Script(std::string bytes, bool hold = false) {
+  const Reply reply{.bytes = std::move(bytes),
+                    .after = hold ? Reply::After::kHold : Reply::After::kClose};
+  return [reply](const ReceivedRequest&) { return reply; };
+}
 
 // ---- One exchange over an HttpApi, as WebRequest makes it ----
 
@@ -368,8 +200,8 @@ Exchange Serve(Backend& backend, const std::string& response) {
     if (!body.empty()) backend.fake.bodyChunks = {ByteSet(body.begin(), body.end())};
     return Exchanged(backend.api(), Target{});
   } else {
-    ScriptedServer server(Script{response});
-    EXPECT_TRUE(server.listening());
+    LoopbackServer server;
+    server.Fallback(Script(response));
     Target target;
     target.port = server.port();
     return Exchanged(backend.api(), target);
@@ -431,31 +263,31 @@ TEST_F(PlatformHttpApiContract, EscapesUnsafeCharactersOfTheObjectName) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);
-    ScriptedServer server(Script{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"});
+    LoopbackServer server;
+    server.Fallback(Script("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"));
     Target target;
     target.port = server.port();
     target.object = c.object;
     const Exchange got = Exchanged(api, target);
     ASSERT_EQ(got.failedAt, "");
-    const std::vector<std::string> requests = server.Requests();
+    const std::vector<ReceivedRequest> requests = server.Requests();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")),
+    EXPECT_EQ(requests[0].raw.substr(0, requests[0].raw.find("\r\n")),
               std::string("GET ") + c.target + " HTTP/1.1");
   }
 }
 
 TEST_F(PlatformHttpApiContract, NoServerFailsTheSend) {
-  int port = 0;
-  const Socket closed = ScriptedServer::Listen(&port);
-  ASSERT_NE(closed, kNoSocket);
-  CloseSocket(closed);
+  const int port = test_support::UnusedPort();
+  ASSERT_GT(port, 0);
   Target target;
   target.port = port;
   EXPECT_EQ(Exchanged(api, target).failedAt, "SendRequest");
 }
 
 TEST_F(PlatformHttpApiContract, NoResponseFailsTheReceiveWithinTheTimeout) {
-  ScriptedServer server(Script{"", /*hold=*/true});
+  LoopbackServer server;
+  server.Fallback(Script("", /*hold=*/true));
   Target target;
   target.port = server.port();
   target.timeoutMs = 1000;
@@ -463,7 +295,8 @@ TEST_F(PlatformHttpApiContract, NoResponseFailsTheReceiveWithinTheTimeout) {
 }
 
 TEST_F(PlatformHttpApiContract, ConnectionClosedWithoutResponseFailsTheReceive) {
-  ScriptedServer server(Script{""});
+  LoopbackServer server;
+  server.Fallback(Script(""));
   Target target;
   target.port = server.port();
   EXPECT_EQ(Exchanged(api, target).failedAt, "ReceiveResponse");
@@ -472,7 +305,8 @@ TEST_F(PlatformHttpApiContract, ConnectionClosedWithoutResponseFailsTheReceive) 
 // Where a lost connection shows (asking what is available, or reading it) is the backend's
 // choice; that it shows, after the bytes that did arrive, is not.
 TEST_F(PlatformHttpApiContract, BodyCutShortFailsTheDataCallsAfterTheBytesThatArrived) {
-  ScriptedServer server(Script{"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd"});
+  LoopbackServer server;
+  server.Fallback(Script("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd"));
   Target target;
   target.port = server.port();
   const Exchange got = Exchanged(api, target);
@@ -482,7 +316,8 @@ TEST_F(PlatformHttpApiContract, BodyCutShortFailsTheDataCallsAfterTheBytesThatAr
 }
 
 TEST_F(PlatformHttpApiContract, BodyUntilCloseIsWholeWithoutLength) {
-  ScriptedServer server(Script{"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nall of it"});
+  LoopbackServer server;
+  server.Fallback(Script("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nall of it"));
   Target target;
   target.port = server.port();
   const Exchange got = Exchanged(api, target);
@@ -492,8 +327,10 @@ TEST_F(PlatformHttpApiContract, BodyUntilCloseIsWholeWithoutLength) {
 
 // A header value in code page 936 (a cookie, a file name) comes back as the same text.
 TEST_F(PlatformHttpApiContract, ResponseHeaderBytesReadAsCodePage936) {
-  ScriptedServer server(Script{"HTTP/1.1 200 OK\r\nSet-Cookie: name=\xD6\xD0\xCE\xC4\r\n"
-                               "Content-Length: 0\r\nConnection: close\r\n\r\n"});
+  LoopbackServer server;
+  server.Fallback(
+      Script("HTTP/1.1 200 OK\r\nSet-Cookie: name=\xD6\xD0\xCE\xC4\r\n"
+             "Content-Length: 0\r\nConnection: close\r\n\r\n"));
   Target target;
   target.port = server.port();
   const Exchange got = Exchanged(api, target);
@@ -503,12 +340,15 @@ TEST_F(PlatformHttpApiContract, ResponseHeaderBytesReadAsCodePage936) {
 }
 
 TEST_F(PlatformHttpApiContract, RawHeadersAreThoseOfTheFinalResponseAfterRedirects) {
-  ScriptedServer server([](const std::string& request) {
-    if (request.rfind("GET /start ", 0) == 0)
-      return Script{"HTTP/1.1 302 Found\r\nLocation: /end\r\nX-Hop: first\r\n"
-                    "Content-Length: 0\r\nConnection: close\r\n\r\n"};
-    return Script{"HTTP/1.1 200 OK\r\nX-Hop: final\r\nContent-Length: 3\r\n"
-                  "Connection: close\r\n\r\nend"};
+  LoopbackServer server;
+  server.Fallback([](const ReceivedRequest& request) {
+    if (request.raw.rfind("GET /start ", 0) == 0)
+      return Script(
+          "HTTP/1.1 302 Found\r\nLocation: /end\r\nX-Hop: first\r\n"
+          "Content-Length: 0\r\nConnection: close\r\n\r\n")(request);
+    return Script(
+        "HTTP/1.1 200 OK\r\nX-Hop: final\r\nContent-Length: 3\r\n"
+        "Connection: close\r\n\r\nend")(request);
   });
   Target target;
   target.port = server.port();
@@ -526,11 +366,12 @@ TEST_F(PlatformHttpApiContract, RawHeadersAreThoseOfTheFinalResponseAfterRedirec
 // The whole road on the platform's own pieces (its HTTP backend, regular expressions and
 // charset decoding): a page that declares UTF-8 comes back as code page 936 text.
 TEST(PlatformWebRequest, FetchesAndDecodesAPage) {
-  ScriptedServer server(Script{
-      "HTTP/1.1 404 Not Found\r\nSet-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\n"
-      "Content-Length: 36\r\nConnection: close\r\n\r\n"
-      "<meta charset=\"utf-8\"><p>\xE4\xB8\xAD\xE6\x96\x87</p>x"});
-  ASSERT_TRUE(server.listening());
+  LoopbackServer server;
+  server.Fallback(
+      Script("HTTP/1.1 404 Not Found\r\nSet-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\n"
+             "Content-Length: 36\r\nConnection: close\r\n\r\n"
+             "<meta charset=\"utf-8\"><p>\xE4\xB8\xAD\xE6\x96\x87</p>x"));
+  ASSERT_GT(server.port(), 0);
   Text status, cookies, headers;
   ByteSet bytes;
   const Text page =
@@ -542,9 +383,9 @@ TEST(PlatformWebRequest, FetchesAndDecodesAPage) {
   EXPECT_EQ(cookies, "a=1; b=2");
   EXPECT_EQ(bytes.size(), 36u);
   EXPECT_EQ(headers.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u);
-  const std::vector<std::string> requests = server.Requests();
+  const std::vector<ReceivedRequest> requests = server.Requests();
   ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].rfind("GET /page HTTP/1.1\r\n", 0), 0u);
+  EXPECT_EQ(requests[0].raw.rfind("GET /page HTTP/1.1\r\n", 0), 0u);
 }
 
 }  // namespace

@@ -1,10 +1,5 @@
 // The libcurl backend against scripted servers on 127.0.0.1, driven call by call in the order
 // WebRequest makes the calls, checking what WinHttp would do at each call.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -15,19 +10,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/loopback_server.h"
 #include "web/http_api.h"
 #include "web/http_api_curl_holders.h"
-#include "web/tests/test_server.h"
 
 namespace korvanel {
 namespace {
 
+using test_support::LoopbackServer;
+using test_support::ReceivedRequest;
+using test_support::Reply;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using testing::ReceivedRequest;
-using testing::Reply;
-using testing::TestServer;
 using ::testing::UnorderedElementsAre;
 using Clock = std::chrono::steady_clock;
 
@@ -163,17 +158,7 @@ std::string StatusLine(const Outcome& out) {
 }
 
 // A port on 127.0.0.1 where nothing listens.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
+int ClosedPort() { return test_support::UnusedPort(); }
 
 // Every test ends with no handle, curl handle or curl header list left alive.
 class CurlBackend : public ::testing::Test {
@@ -191,7 +176,7 @@ class CurlBackend : public ::testing::Test {
     if (requests.empty()) requests.emplace_back();
     return requests.front();
   }
-  TestServer server;
+  LoopbackServer server;
   std::vector<ReceivedRequest> requests;
 };
 
@@ -250,7 +235,7 @@ TEST(CurlCrackUrl, RefusesOtherSchemesAndBrokenAddresses) {
 // ---------------------------------------------------------------------------------------------
 
 TEST_F(CurlBackend, SendsTheCallersLinesAndHostOnly) {
-  server.Route("/reflect", testing::ReflectReply);
+  server.Route("/reflect", test_support::ReflectReply);
   Plan setup = To("/reflect?a=1");
   // An empty line, as the header assembly leaves before a cookie line, is skipped.
   setup.headers = u"User-Agent: Agent/1\r\nX-One: 1\r\n\r\nX-Empty:\r\nX-Two:2\r\n";
@@ -263,7 +248,7 @@ TEST_F(CurlBackend, SendsTheCallersLinesAndHostOnly) {
   EXPECT_EQ(out.body, got.requestLine + "\r\n" + got.headerBlock);
 
   // Without any lines of the caller's, Host is all that goes out.
-  server.Route("/bare", testing::ReflectReply);
+  server.Route("/bare", test_support::ReflectReply);
   ASSERT_TRUE(Exchange(To("/bare")).received);
   EXPECT_THAT(server.Requests().back().HeaderLines(), ElementsAre("Host: " + server.HostPort()));
 }
@@ -281,7 +266,7 @@ TEST_F(CurlBackend, RefusesHeaderLinesThatAreNotHeaders) {
     EXPECT_FALSE(api.AddRequestHeaders(
         h.request, block.c_str(), static_cast<std::uint32_t>(block.size()), kAddRequestFlagAdd));
   }
-  server.Route("/", testing::ReflectReply);
+  server.Route("/", test_support::ReflectReply);
   ASSERT_TRUE(api.SendRequest(h.request, nullptr, 0, nullptr, 0, 0, 0));
   ASSERT_TRUE(api.ReceiveResponse(h.request, nullptr));
   // Nothing of the refused blocks went out, not even their good lines.
@@ -289,7 +274,7 @@ TEST_F(CurlBackend, RefusesHeaderLinesThatAreNotHeaders) {
 }
 
 TEST_F(CurlBackend, SendsTheBodyWithAnyVerbAndOnlyAContentLength) {
-  server.Fallback(testing::ReflectReply);
+  server.Fallback(test_support::ReflectReply);
   const std::string big(2 * 1024 * 1024 + 7, 'b');  // past the size where curl would ask first
   struct Case {
     std::u16string verb;
@@ -326,7 +311,7 @@ TEST_F(CurlBackend, SendsTheBodyWithAnyVerbAndOnlyAContentLength) {
 }
 
 TEST_F(CurlBackend, EscapesTheObjectNameAsWinHttpDoes) {
-  server.Fallback(testing::ReflectReply);
+  server.Fallback(test_support::ReflectReply);
   struct Case {
     std::u16string object;
     std::string target;
@@ -352,7 +337,7 @@ TEST_F(CurlBackend, EscapesTheObjectNameAsWinHttpDoes) {
 // ---------------------------------------------------------------------------------------------
 
 TEST_F(CurlBackend, RawHeadersFollowTheBufferLengthProtocol) {
-  server.Route("/h", testing::HttpReply(200, "OK", "X-A: 1\r\n", "body"));
+  server.Route("/h", test_support::HttpReply(200, "OK", "X-A: 1\r\n", "body"));
   HttpApi& api = PlatformHttpApi();
   OpenHandles h(api);
   h.session = api.Open(nullptr, kAccessTypeNoProxy, u"", nullptr, 0);
@@ -413,7 +398,7 @@ TEST_F(CurlBackend, RawHeadersAreTheFinalResponsesInCrLfLines) {
 
 TEST_F(CurlBackend, BodiesArriveWholeWhateverTheyHold) {
   const std::string withNul("before\0after", 12);
-  server.Route("/nul", testing::HttpReply(200, "OK", "", withNul));
+  server.Route("/nul", test_support::HttpReply(200, "OK", "", withNul));
   server.Route("/204", Reply{.bytes = "HTTP/1.1 204 No Content\r\n\r\n"});
   // HEAD is answered with the length of a body that never comes; the client must not wait.
   server.Route("/head", Reply{.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n"});
@@ -421,7 +406,8 @@ TEST_F(CurlBackend, BodiesArriveWholeWhateverTheyHold) {
                                           "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"});
   server.Route("/until-close",
                Reply{.bytes = "HTTP/1.0 200 OK\r\n\r\nto the end", .after = Reply::After::kClose});
-  server.Route("/gzip", testing::HttpReply(200, "OK", "Content-Encoding: gzip\r\n", "not gzip"));
+  server.Route("/gzip",
+               test_support::HttpReply(200, "OK", "Content-Encoding: gzip\r\n", "not gzip"));
   struct Case {
     std::string path;
     std::u16string verb;
@@ -526,14 +512,14 @@ TEST_F(CurlBackend, TimeoutsBoundSilenceNotTheWholeTransfer) {
 // ---------------------------------------------------------------------------------------------
 
 TEST_F(CurlBackend, RedirectsCarryCookiesOnlyWithCookiesOn) {
-  server.Route("/start",
-               testing::HttpReply(302, "Found", "Set-Cookie: a=1; Path=/\r\nLocation: /middle\r\n",
-                                  "redirect body"));
+  server.Route("/start", test_support::HttpReply(302, "Found",
+                                                 "Set-Cookie: a=1; Path=/\r\nLocation: /middle\r\n",
+                                                 "redirect body"));
   server.Route("/middle",
-               testing::HttpReply(
+               test_support::HttpReply(
                    303, "See Other",
                    "Set-Cookie: b=2; Path=/\r\nLocation: " + server.Url("/end") + "\r\n", ""));
-  server.Route("/end", testing::ReflectReply);
+  server.Route("/end", test_support::ReflectReply);
   for (const bool cookies : {true, false}) {
     SCOPED_TRACE(cookies ? "cookies on" : "cookies off");
     Plan setup = To("/start");
@@ -566,7 +552,7 @@ TEST_F(CurlBackend, RedirectsCarryCookiesOnlyWithCookiesOn) {
 }
 
 TEST_F(CurlBackend, DisabledRedirectsStopAtTheRedirect) {
-  server.Route("/start", testing::HttpReply(302, "Found", "Location: /next\r\n", "moved"));
+  server.Route("/start", test_support::HttpReply(302, "Found", "Location: /next\r\n", "moved"));
   Plan setup = To("/start");
   setup.noRedirect = true;
   const Outcome out = Exchange(setup);
@@ -578,7 +564,7 @@ TEST_F(CurlBackend, DisabledRedirectsStopAtTheRedirect) {
 }
 
 TEST_F(CurlBackend, RedirectsChangeTheVerbAsWinHttpDoes) {
-  server.Route("/to", testing::ReflectReply);
+  server.Route("/to", test_support::ReflectReply);
   struct Case {
     int status;
     std::string verb;  // at the target
@@ -592,7 +578,7 @@ TEST_F(CurlBackend, RedirectsChangeTheVerbAsWinHttpDoes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
     const std::string from = "/from" + std::to_string(c.status);
-    server.Route(from, testing::HttpReply(c.status, "Moved", "Location: /to\r\n", ""));
+    server.Route(from, test_support::HttpReply(c.status, "Moved", "Location: /to\r\n", ""));
     Plan setup = To(from);
     setup.verb = u"POST";
     setup.body = "k=v";
@@ -608,11 +594,11 @@ TEST_F(CurlBackend, RedirectsChangeTheVerbAsWinHttpDoes) {
 
 TEST_F(CurlBackend, TenRedirectsAreFollowedAndAnEleventhFails) {
   for (int i = 0; i < 11; ++i) {
-    server.Route(
-        "/hop" + std::to_string(i),
-        testing::HttpReply(302, "Found", "Location: /hop" + std::to_string(i + 1) + "\r\n", ""));
+    server.Route("/hop" + std::to_string(i),
+                 test_support::HttpReply(302, "Found",
+                                         "Location: /hop" + std::to_string(i + 1) + "\r\n", ""));
   }
-  server.Route("/hop11", testing::HttpReply(200, "OK", "", "arrived"));
+  server.Route("/hop11", test_support::HttpReply(200, "OK", "", "arrived"));
   const Outcome ten = Exchange(To("/hop1"));
   ASSERT_TRUE(ten.received);
   EXPECT_EQ(ten.body, "arrived");
@@ -622,9 +608,10 @@ TEST_F(CurlBackend, TenRedirectsAreFollowedAndAnEleventhFails) {
 }
 
 TEST_F(CurlBackend, RedirectsWinHttpWouldNotFollowAreTheAnswer) {
-  server.Route("/ftp", testing::HttpReply(302, "Found", "Location: ftp://127.0.0.1/x\r\n", ""));
-  server.Route("/none", testing::HttpReply(302, "Found", "", "no location"));
-  server.Route("/300", testing::HttpReply(300, "Multiple Choices", "Location: /x\r\n", ""));
+  server.Route("/ftp",
+               test_support::HttpReply(302, "Found", "Location: ftp://127.0.0.1/x\r\n", ""));
+  server.Route("/none", test_support::HttpReply(302, "Found", "", "no location"));
+  server.Route("/300", test_support::HttpReply(300, "Multiple Choices", "Location: /x\r\n", ""));
   for (const std::string path : {"/ftp", "/none", "/300"}) {
     SCOPED_TRACE(path);
     const std::size_t before = server.Requests().size();
@@ -638,11 +625,11 @@ TEST_F(CurlBackend, RedirectsWinHttpWouldNotFollowAreTheAnswer) {
 // ---------------------------------------------------------------------------------------------
 
 TEST_F(CurlBackend, BasicCredentialsGoToTheirServerOnly) {
-  TestServer other;
-  other.Fallback(testing::ReflectReply);
-  server.Route("/here", testing::ReflectReply);
-  server.Route("/away",
-               testing::HttpReply(302, "Found", "Location: " + other.Url("/there") + "\r\n", ""));
+  LoopbackServer other;
+  other.Fallback(test_support::ReflectReply);
+  server.Route("/here", test_support::ReflectReply);
+  server.Route("/away", test_support::HttpReply(302, "Found",
+                                                "Location: " + other.Url("/there") + "\r\n", ""));
   Plan setup = To("/here");
   setup.user = u"user";
   setup.password = u"pa:ss";
@@ -660,7 +647,7 @@ TEST_F(CurlBackend, BasicCredentialsGoToTheirServerOnly) {
 Reply Forward(const ReceivedRequest& request) {
   const std::string prefix = "http://";
   if (request.target.rfind(prefix, 0) != 0) {
-    return testing::HttpReply(403, "Forbidden", "", "not through here");
+    return test_support::HttpReply(403, "Forbidden", "", "not through here");
   }
   const std::size_t slash = request.target.find('/', prefix.size());
   const std::string hostPort = request.target.substr(prefix.size(), slash - prefix.size());
@@ -670,26 +657,15 @@ Reply Forward(const ReceivedRequest& request) {
     if (line.rfind("Proxy-", 0) != 0) out += line + "\r\n";
   }
   out += "Connection: close\r\n\r\n" + request.body;
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
   std::string response;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::send(fd, out.data(), out.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(out.size())) {
-    char chunk[4096];
-    ssize_t got;
-    while ((got = ::recv(fd, chunk, sizeof chunk, 0)) > 0) response.append(chunk, got);
-  }
-  ::close(fd);
+  test_support::RawRequest(port, out, &response);
   return Reply{.bytes = response, .after = Reply::After::kClose};
 }
 
 TEST_F(CurlBackend, NamedProxyServesPlainRequestsInAbsoluteForm) {
-  TestServer proxy;
+  LoopbackServer proxy;
   proxy.Fallback(Forward);
-  server.Route("/via", testing::ReflectReply);
+  server.Route("/via", test_support::ReflectReply);
   Plan setup = To("/via?x=1");
   setup.accessType = kAccessTypeNamedProxy;
   setup.proxy = U("http=" + proxy.HostPort());
@@ -714,7 +690,7 @@ TEST_F(CurlBackend, NamedProxyServesPlainRequestsInAbsoluteForm) {
 }
 
 TEST_F(CurlBackend, ProxyListChoosesByScheme) {
-  TestServer proxy;
+  LoopbackServer proxy;
   proxy.Fallback(Forward);
   // "http=" serves http only: an https request goes straight to the server, which speaks no
   // TLS, so sending fails there and the proxy hears nothing.
@@ -748,7 +724,7 @@ TEST_F(CurlBackend, ProxyListChoosesByScheme) {
 
   // A tunnel the proxy opens is no response: here nothing answers inside it, so the secure
   // handshake and with it the sending fail.
-  TestServer opener;
+  LoopbackServer opener;
   opener.Fallback([](const ReceivedRequest&) {
     return Reply{.bytes = "HTTP/1.1 200 Connection established\r\n\r\n",
                  .after = Reply::After::kHold};
@@ -815,7 +791,7 @@ TEST_F(CurlBackend, AbandonedRequestsReleaseEverything) {
 }
 
 TEST_F(CurlBackend, RequestsRunOnSeveralThreadsAtOnce) {
-  server.Fallback(testing::ReflectReply);
+  server.Fallback(test_support::ReflectReply);
   std::vector<std::thread> threads;
   std::vector<int> succeeded(6, 0);
   for (int t = 0; t < 6; ++t) {

@@ -1,29 +1,24 @@
 // WebRequest end to end over the platform backend, against scripted servers on 127.0.0.1.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <string>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/loopback_server.h"
 #include "web/http_api_curl_holders.h"
-#include "web/tests/test_server.h"
 #include "web/web_request.h"
 
 namespace korvanel {
 namespace {
 
+using test_support::HttpReply;
+using test_support::LoopbackServer;
+using test_support::ReceivedRequest;
+using test_support::Reply;
 using ::testing::HasSubstr;
-using testing::HttpReply;
 using ::testing::Not;
-using testing::ReceivedRequest;
-using testing::Reply;
 using ::testing::StartsWith;
-using testing::TestServer;
 
 // "712 服务器未响应!"
 constexpr char kNoResponse[] = "712 \xB7\xFE\xCE\xF1\xC6\xF7\xCE\xB4\xCF\xEC\xD3\xA6!";
@@ -35,7 +30,7 @@ constexpr char kChineseGbk[] = "\xD6\xD0\xCE\xC4";
 class WebRequestHttp : public ::testing::Test {
  protected:
   void TearDown() override { EXPECT_EQ(CurlBackendLiveObjects(), 0); }
-  TestServer server;
+  LoopbackServer server;
 };
 
 TEST_F(WebRequestHttp, HandsBackStatusHeadersAndBodyOfAnErrorStatus) {
@@ -49,7 +44,7 @@ TEST_F(WebRequestHttp, HandsBackStatusHeadersAndBodyOfAnErrorStatus) {
 }
 
 TEST_F(WebRequestHttp, ServerSeesTheDefaultLinesAndTheCookieLine) {
-  server.Route("/reflect", testing::ReflectReply);
+  server.Route("/reflect", test_support::ReflectReply);
   Text cookies = "a=1; b=2";
   WebRequest(server.Url("/reflect"), {.sendCookies = &cookies});
   ASSERT_EQ(server.Requests().size(), 1u);
@@ -65,7 +60,7 @@ TEST_F(WebRequestHttp, ServerSeesTheDefaultLinesAndTheCookieLine) {
 }
 
 TEST_F(WebRequestHttp, PostCarriesTheFormTypeAndTheBody) {
-  server.Route("/form", testing::ReflectReply);
+  server.Route("/form", test_support::ReflectReply);
   WebRequest(server.Url("/form"), {.method = 1, .postText = "k=v&w=x"});
   const ReceivedRequest got = server.Requests().front();
   EXPECT_EQ(got.method, "POST");
@@ -99,7 +94,7 @@ TEST_F(WebRequestHttp, CollectsTheSetCookieLinesItRecognises) {
 TEST_F(WebRequestHttp, CookiesSetOnARedirectGoToTheNextHopWhenCookiesAreSent) {
   server.Route("/login",
                HttpReply(302, "Found", "Set-Cookie: sid=77; Path=/\r\nLocation: /home\r\n", ""));
-  server.Route("/home", testing::ReflectReply);
+  server.Route("/home", test_support::ReflectReply);
   Text cookies = "lang=zh";
   Text location = "untouched";
   Text status;
@@ -190,23 +185,16 @@ TEST_F(WebRequestHttp, ASilentServerEndsAfterTheTimeoutNotLater) {
 }
 
 TEST_F(WebRequestHttp, NothingListeningFailsTheSend) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
+  const int port = test_support::UnusedPort();
   Text status;
-  const Text text = WebRequest("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/",
+  const Text text = WebRequest("http://127.0.0.1:" + std::to_string(port) + "/",
                                {.timeoutSeconds = 2, .statusText = &status});
   EXPECT_EQ(text, "");
   EXPECT_EQ(status, kSendFailed);
 }
 
 TEST_F(WebRequestHttp, AProxyIsAskedForTheAbsoluteAddressWithItsCredentials) {
-  TestServer proxy;
+  LoopbackServer proxy;
   // The proxy answers itself, so what arrives shows it was asked.
   proxy.Fallback([](const ReceivedRequest& request) {
     return HttpReply(200, "OK", "",
@@ -222,7 +210,7 @@ TEST_F(WebRequestHttp, AProxyIsAskedForTheAbsoluteAddressWithItsCredentials) {
 }
 
 TEST_F(WebRequestHttp, AProxyRefusingAnHttpsTunnelGivesItsStatus) {
-  TestServer proxy;
+  LoopbackServer proxy;
   proxy.Fallback([](const ReceivedRequest&) {
     return HttpReply(407, "Proxy Authentication Required",
                      "Proxy-Authenticate: Basic realm=\"p\"\r\n", "who are you");

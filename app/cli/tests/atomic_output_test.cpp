@@ -6,15 +6,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <thread>
 
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace korvanel::cli {
 namespace {
 
-using testing::ReadAll;
-using testing::TempDir;
+using test_support::ReadFile;
+using test_support::TempDir;
 
 TEST(AtomicOutputFile, TheTargetAppearsOnlyOnCommit) {
   TempDir dir;
@@ -27,7 +28,7 @@ TEST(AtomicOutputFile, TheTargetAppearsOnlyOnCommit) {
   EXPECT_FALSE(std::filesystem::exists(target));
   ASSERT_TRUE(file->Write(" and the rest", &error));
   ASSERT_TRUE(file->Commit(&error)) << error;
-  EXPECT_EQ(ReadAll(target), "half and the rest");
+  EXPECT_EQ(ReadFile(target), "half and the rest");
   file.reset();
   EXPECT_EQ(dir.EntryCount(), 1u);  // no temporary file left beside it
 }
@@ -41,7 +42,7 @@ TEST(AtomicOutputFile, WithoutCommitTheEarlierFileStaysAsItWas) {
     ASSERT_NE(file, nullptr) << error;
     ASSERT_TRUE(file->Write("interrupted", &error));
   }
-  EXPECT_EQ(ReadAll(target), "earlier run");
+  EXPECT_EQ(ReadFile(target), "earlier run");
   EXPECT_EQ(dir.EntryCount(), 1u);
 }
 
@@ -75,7 +76,7 @@ TEST(AtomicOutputFile, TheFileBehindASymbolicLinkIsTheOneReplaced) {
   ASSERT_TRUE(file->Write("new", &error));
   ASSERT_TRUE(file->Commit(&error)) << error;
   EXPECT_TRUE(std::filesystem::is_symlink(link));
-  EXPECT_EQ(ReadAll(real), "new");
+  EXPECT_EQ(ReadFile(real), "new");
 }
 
 TEST(AtomicOutputFile, ATargetThatIsNoRegularFileIsWrittenInPlace) {
@@ -84,7 +85,7 @@ TEST(AtomicOutputFile, ATargetThatIsNoRegularFileIsWrittenInPlace) {
   const std::string pipe = dir.File("pipe");
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   std::string received;
-  std::thread reader([&] { received = ReadAll(pipe); });
+  std::thread reader([&] { received = ReadFile(pipe); });
   std::string error;
   auto file = AtomicOutputFile::Create(pipe, &error);
   ASSERT_NE(file, nullptr) << error;
@@ -118,7 +119,7 @@ TEST(AtomicOutputFile, ADescriptorClosedForAnotherWriterStillCommits) {
   file->CloseDescriptor();
   std::ofstream(file->temporaryPath(), std::ios::binary) << "written by name";
   ASSERT_TRUE(file->Commit(&error)) << error;
-  EXPECT_EQ(ReadAll(dir.File("book.xlsx")), "written by name");
+  EXPECT_EQ(ReadFile(dir.File("book.xlsx")), "written by name");
 }
 
 }  // namespace

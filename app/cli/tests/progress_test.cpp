@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace korvanel::cli {
 namespace {
@@ -20,7 +20,7 @@ TEST(ProgressLine, RowsRateAndTimeLeft) {
 }
 
 TEST(ProgressDisplay, MessagesClearTheLineAndNothingIsLeftOnScreen) {
-  testing::TempDir dir;
+  test_support::TempDir dir;
   const std::string path = dir.File("stderr");
   {
     FILE* file = std::fopen(path.c_str(), "wb");
@@ -33,7 +33,7 @@ TEST(ProgressDisplay, MessagesClearTheLineAndNothingIsLeftOnScreen) {
     }
     std::fclose(file);
   }
-  const std::string shown = testing::ReadAll(path);
+  const std::string shown = test_support::ReadFile(path);
   EXPECT_NE(shown.find("\r\x1b[Krow 1 failed\n"), std::string::npos) << shown;
   EXPECT_NE(shown.find("2/2 rows"), std::string::npos);
   EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K");
@@ -47,7 +47,7 @@ TEST(ProgressDisplay, MessagesClearTheLineAndNothingIsLeftOnScreen) {
     progress.Message("row 1 failed");
   }
   std::fclose(file);
-  EXPECT_EQ(testing::ReadAll(quietPath), "row 1 failed\n");
+  EXPECT_EQ(test_support::ReadFile(quietPath), "row 1 failed\n");
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
 #include "scripted_server.h"
 
-#include <stdexcept>
+#include <algorithm>
 
-#include <httplib.h>
-
-namespace korvanel::cli::testing {
+namespace korvanel::test_support {
 namespace {
 
 constexpr const char* kEntryStart =
@@ -13,6 +11,34 @@ constexpr const char* kEntryStart =
     "    <div class=\"layui-timeline-content layui-text\">\r\n"
     "      <h3 class=\"layui-timeline-title\">";
 constexpr const char* kEntryEnd = "</p>\r\n    </div>\r\n  </li>\r\n";
+
+// The reason phrase an HTTP server gives with the status.
+const char* ReasonOf(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 408:
+      return "Request Timeout";
+    case 429:
+      return "Too Many Requests";
+    case 500:
+      return "Internal Server Error";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
+    case 504:
+      return "Gateway Timeout";
+    default:
+      return "Status";
+  }
+}
 
 }  // namespace
 
@@ -35,36 +61,9 @@ std::string DefaultPage(const std::string& number) {
                        {"2025-01-01", "17:30:00", "picked up: " + number}});
 }
 
-ScriptedServer::ScriptedServer() : m_server(std::make_unique<httplib::Server>()) {
-  m_server->new_task_queue = [] { return new httplib::ThreadPool(16); };
-  m_server->Get("/korvanelapi.php", [this](const httplib::Request& request,
-                                           httplib::Response& response) {
-    const std::string number = request.get_param_value("yundanhao");
-    Answer answer;
-    std::unique_lock lock(m_mutex);
-    const int turn = static_cast<int>(m_arrivals[number].size());
-    m_arrivals[number].push_back(std::chrono::steady_clock::now());
-    ++m_total;
-    m_mostInFlight = std::max(m_mostInFlight, ++m_inFlight);
-    if (auto it = m_scripts.find(number); it != m_scripts.end() && !it->second.empty()) {
-      answer =
-          it->second[std::min<std::size_t>(static_cast<std::size_t>(turn), it->second.size() - 1)];
-    } else {
-      answer.delay = m_defaultDelay;
-    }
-    m_changed.notify_all();
-    // A delayed answer gives way when the server stops, so a test never waits it out.
-    m_changed.wait_for(lock, answer.delay, [this] { return m_stopping; });
-    --m_inFlight;
-    lock.unlock();
-    response.status = answer.status;
-    if (!answer.retryAfter.empty()) response.set_header("Retry-After", answer.retryAfter);
-    response.set_content(answer.body.empty() ? DefaultPage(number) : answer.body, "text/html");
-  });
-  m_port = m_server->bind_to_any_port("127.0.0.1");
-  if (m_port <= 0) throw std::runtime_error("the scripted server could not bind 127.0.0.1");
-  m_thread = std::thread([this] { m_server->listen_after_bind(); });
-  while (!m_server->is_running()) std::this_thread::yield();
+ScriptedServer::ScriptedServer() {
+  m_server.Route("/korvanelapi.php",
+                 [this](const ReceivedRequest& request) { return Respond(request); });
 }
 
 ScriptedServer::~ScriptedServer() {
@@ -73,8 +72,32 @@ ScriptedServer::~ScriptedServer() {
     m_stopping = true;
   }
   m_changed.notify_all();
-  m_server->stop();
-  m_thread.join();
+}
+
+Reply ScriptedServer::Respond(const ReceivedRequest& request) {
+  const std::string number = request.Query("yundanhao");
+  Answer answer;
+  std::unique_lock lock(m_mutex);
+  const int turn = static_cast<int>(m_arrivals[number].size());
+  m_arrivals[number].push_back(std::chrono::steady_clock::now());
+  ++m_total;
+  m_mostInFlight = std::max(m_mostInFlight, ++m_inFlight);
+  if (auto it = m_scripts.find(number); it != m_scripts.end() && !it->second.empty()) {
+    answer =
+        it->second[std::min<std::size_t>(static_cast<std::size_t>(turn), it->second.size() - 1)];
+  } else {
+    answer.delay = m_defaultDelay;
+  }
+  m_changed.notify_all();
+  // A delayed answer gives way when the server stops, so a test never waits it out.
+  m_changed.wait_for(lock, answer.delay, [this] { return m_stopping; });
+  --m_inFlight;
+  lock.unlock();
+  const std::string retryAfter =
+      answer.retryAfter.empty() ? "" : "Retry-After: " + answer.retryAfter + "\r\n";
+  return HttpReply(answer.status, ReasonOf(answer.status),
+                   retryAfter + "Content-Type: text/html\r\n",
+                   answer.body.empty() ? DefaultPage(number) : answer.body);
 }
 
 void ScriptedServer::Script(const std::string& number, std::vector<Answer> answers) {
@@ -115,4 +138,4 @@ bool ScriptedServer::WaitForRequests(int count, std::chrono::milliseconds timeou
   return m_changed.wait_for(lock, timeout, [&] { return m_total >= count; });
 }
 
-}  // namespace korvanel::cli::testing
+}  // namespace korvanel::test_support

@@ -1,22 +1,18 @@
 // A stand-in for the tracking endpoint whose answers the test scripts per waybill number:
 // statuses, Retry-After, delays. Numbers without a script get a two-entry tracking page whose
-// latest event names the number. Binds 127.0.0.1 on a port the system picks.
+// latest event names the number. Listens on 127.0.0.1 on a port the system picks.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-namespace httplib {
-class Server;
-}
+#include "tests/support/loopback_server.h"
 
-namespace korvanel::cli::testing {
+namespace korvanel::test_support {
 
 // A tracking page in the endpoint's timeline layout, newest entry first. Entries are
 // {date, time, event}; texts are code page 936.
@@ -40,7 +36,7 @@ class ScriptedServer {
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-  std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
+  std::string Host() const { return m_server.HostPort(); }
 
   // Answers for a number's requests in turn; the last one repeats.
   void Script(const std::string& number, std::vector<Answer> answers);
@@ -56,9 +52,8 @@ class ScriptedServer {
   bool WaitForRequests(int count, std::chrono::milliseconds timeout) const;
 
  private:
-  std::unique_ptr<httplib::Server> m_server;
-  std::thread m_thread;
-  int m_port = 0;
+  test_support::Reply Respond(const ReceivedRequest& request);
+
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_changed;
   bool m_stopping = false;
@@ -68,12 +63,14 @@ class ScriptedServer {
   int m_total = 0;
   int m_inFlight = 0;
   int m_mostInFlight = 0;
+  // Last, so it stops before the scripts and counts its connections use are gone.
+  LoopbackServer m_server;
 };
 
-inline ScriptedServer::Answer Reply(
+inline ScriptedServer::Answer Answer(
     int status, std::string body = "", std::string retryAfter = "",
     std::chrono::milliseconds delay = std::chrono::milliseconds(0)) {
   return {status, std::move(body), std::move(retryAfter), delay};
 }
 
-}  // namespace korvanel::cli::testing
+}  // namespace korvanel::test_support

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace korvanel::cli {
 namespace {
 
-using testing::TempDir;
+using test_support::TempDir;
 
 TEST(WithCrLfLineEnds, OnlyLoneLineFeedsChange) {
   const struct {

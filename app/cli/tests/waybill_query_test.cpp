@@ -8,22 +8,22 @@
 
 #include "app/batch_query.h"
 #include "app/records/record_text.h"
-#include "child_process.h"
 #include "scripted_server.h"
-#include "temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 #include "zip_reader.h"
 
 namespace korvanel::cli {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::ChildProcess;
-using testing::Outcome;
-using testing::ReadAll;
-using testing::Reply;
-using testing::RunProgram;
-using testing::ScriptedServer;
-using testing::TempDir;
+using test_support::Answer;
+using test_support::ChildProcess;
+using test_support::Outcome;
+using test_support::ReadFile;
+using test_support::RunProgram;
+using test_support::ScriptedServer;
+using test_support::TempDir;
 
 const std::string kProgram = WAYBILL_QUERY_EXE;
 
@@ -87,7 +87,7 @@ class DemoEndpoint {
                        "127.0.0.1:0",
                        "--latency-ms",
                        std::to_string(latencyMs)};
-    setup.standardOutput.clear();  // piped: its first line is the ready signal
+    setup.pipeOutput = true;  // its first line is the ready signal
     m_server = std::make_unique<ChildProcess>(setup);
     const std::string line = m_server->ReadLine(30s);
     const std::string prefix = "listening on ";
@@ -243,7 +243,7 @@ TEST(WaybillQuery, WritesAWorkbookWithABoldHeaderAndFittedColumns) {
   ASSERT_EQ(run.exitCode, 0) << run.standardError;
   EXPECT_EQ(run.standardOutput, "");
 
-  const auto members = testing::ReadZip(ReadAll(book));
+  const auto members = test_support::ReadZip(ReadFile(book));
   ASSERT_TRUE(members.count("xl/worksheets/sheet1.xml")) << "not a workbook";
   EXPECT_FALSE(members.count("xl/worksheets/sheet2.xml"));
   const std::string& sheet = members.at("xl/worksheets/sheet1.xml");
@@ -278,8 +278,8 @@ TEST(WaybillQuery, ReadsStandardInputAndLinuxOrWindowsLineEnds) {
     const char* numbers[] = {"A1", "B2", "C3", "D4"};
     for (std::size_t i = 0; i < records.size(); ++i) {
       EXPECT_EQ(records[i]["number"], numbers[i]);
-      EXPECT_EQ(records[i]["time"], testing::kDefaultTime);
-      EXPECT_EQ(records[i]["event"], testing::DefaultEvent(numbers[i]));
+      EXPECT_EQ(records[i]["time"], test_support::kDefaultTime);
+      EXPECT_EQ(records[i]["event"], test_support::DefaultEvent(numbers[i]));
     }
   }
 }
@@ -287,7 +287,7 @@ TEST(WaybillQuery, ReadsStandardInputAndLinuxOrWindowsLineEnds) {
 TEST(WaybillQuery, CsvForASpreadsheetKeepsEveryCellFromRunningAsAFormula) {
   ScriptedServer server;
   ScriptedServer::Answer formula;
-  formula.body = testing::TimelinePage(
+  formula.body = test_support::TimelinePage(
       {{"2025-01-02", "08:00:00", "=1+2"}, {"2025-01-01", "17:30:00", "picked up"}});
   server.Script("A1", {formula});
   const struct {
@@ -340,7 +340,7 @@ TEST(WaybillQuery, AnUnreachableEndpointFailsEveryRowAndSaysSo) {
 
 TEST(WaybillQuery, AnHttpErrorIsAFailedRowWithItsStatus) {
   ScriptedServer server;
-  server.Script("GONE", {Reply(404, "<html>not here</html>")});
+  server.Script("GONE", {Answer(404, "<html>not here</html>")});
   const Outcome run =
       RunProgram(Arguments({"--host", server.Host(), "--format", "jsonl", "-"}), "A1\nGONE\nB2\n");
   EXPECT_EQ(run.exitCode, 1);
@@ -357,8 +357,8 @@ TEST(WaybillQuery, AnHttpErrorIsAFailedRowWithItsStatus) {
 
 TEST(WaybillQuery, RetriesARowThatFailsTwiceThenAnswers) {
   ScriptedServer server;
-  const std::vector<ScriptedServer::Answer> flaky = {Reply(503, "busy"),
-                                                     Reply(429, "slow down", "1"), Reply(200)};
+  const std::vector<ScriptedServer::Answer> flaky = {Answer(503, "busy"),
+                                                     Answer(429, "slow down", "1"), Answer(200)};
   server.Script("FLAKY", flaky);
   const Outcome run =
       RunProgram(Arguments({"--host", server.Host(), "--format", "jsonl", "--retries", "2", "-"}),
@@ -367,7 +367,7 @@ TEST(WaybillQuery, RetriesARowThatFailsTwiceThenAnswers) {
   const auto records = JsonLines(run.standardOutput);
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[1]["ok"], true);
-  EXPECT_EQ(records[1]["event"], testing::DefaultEvent("FLAKY"));
+  EXPECT_EQ(records[1]["event"], test_support::DefaultEvent("FLAKY"));
   EXPECT_EQ(server.RequestsFor("FLAKY"), 3);
   EXPECT_EQ(server.RequestsFor("A1"), 1);
   // The second retry waited for the Retry-After of the 429.
@@ -401,7 +401,7 @@ TEST(WaybillQuery, ParallelJobsKeepTheListOrder) {
   for (int i = 0; i < kRows; ++i) {
     const std::string number = "N" + std::to_string(i);
     // Earlier rows answer later, so the answers arrive in reverse.
-    server.Script(number, {Reply(200, "", "", std::chrono::milliseconds((kRows - i) * 25))});
+    server.Script(number, {Answer(200, "", "", std::chrono::milliseconds((kRows - i) * 25))});
     list += number + "\n";
   }
   const Outcome run = RunProgram(
@@ -412,7 +412,7 @@ TEST(WaybillQuery, ParallelJobsKeepTheListOrder) {
   for (int i = 0; i < kRows; ++i) {
     EXPECT_EQ(records[static_cast<std::size_t>(i)]["number"], "N" + std::to_string(i));
     EXPECT_EQ(records[static_cast<std::size_t>(i)]["event"],
-              testing::DefaultEvent("N" + std::to_string(i)));
+              test_support::DefaultEvent("N" + std::to_string(i)));
   }
   EXPECT_GE(server.MostInFlight(), 3);
   EXPECT_LE(server.MostInFlight(), 4);
@@ -432,7 +432,7 @@ TEST(WaybillQuery, DelaySpacesTheRequestsOfAJob) {
 
 TEST(WaybillQuery, TimeoutEndsARequestThatGetsNoAnswer) {
   ScriptedServer server;
-  server.Script("SILENT", {Reply(200, "", "", 20s)});
+  server.Script("SILENT", {Answer(200, "", "", 20s)});
   const auto start = std::chrono::steady_clock::now();
   const Outcome run = RunProgram(
       Arguments({"--host", server.Host(), "--timeout", "1", "--format", "jsonl", "-"}), "SILENT\n");
@@ -459,11 +459,11 @@ TEST(WaybillQuery, CtrlCWritesEveryFinishedRecordAndAWholeFile) {
   ChildProcess child(setup);
   ASSERT_TRUE(server.WaitForRequests(5, 30s));
   // Until the batch ends, the earlier file stands as it was.
-  EXPECT_EQ(ReadAll(output), "the previous run's file");
+  EXPECT_EQ(ReadFile(output), "the previous run's file");
   child.Signal(SIGINT);
   EXPECT_EQ(child.Wait(30s), 130);
 
-  const auto rows = Lines(ReadAll(output), "\r\n");
+  const auto rows = Lines(ReadFile(output), "\r\n");
   ASSERT_GE(rows.size(), 6u);
   EXPECT_EQ(rows[0] + "\r\n", kCsvHeaderUtf8);
   // Every request that was started finished and is in the file, in list order; none began
@@ -472,9 +472,10 @@ TEST(WaybillQuery, CtrlCWritesEveryFinishedRecordAndAWholeFile) {
   EXPECT_LT(rows.size() - 1, 40u);
   for (std::size_t i = 1; i < rows.size(); ++i) {
     const std::string number = "N" + std::to_string(i - 1);
-    EXPECT_EQ(rows[i], number + "," + testing::kDefaultTime + "," + testing::DefaultEvent(number));
+    EXPECT_EQ(rows[i],
+              number + "," + test_support::kDefaultTime + "," + test_support::DefaultEvent(number));
   }
-  EXPECT_NE(ReadAll(dir.File("stderr")).find("interrupted"), std::string::npos);
+  EXPECT_NE(ReadFile(dir.File("stderr")).find("interrupted"), std::string::npos);
   EXPECT_EQ(dir.EntryCount(), 3u);  // the list, the output and stderr; no temporary file
 }
 

@@ -13,11 +13,11 @@
 namespace korvanel::cli {
 namespace {
 
-using testing::ScriptedServer;
+using test_support::ScriptedServer;
 
 TEST(WebRequestStress, ParallelRowsEachGetTheirOwnPage) {
   ScriptedServer server;
-  server.Script("BUSY", {testing::Reply(503, "busy")});
+  server.Script("BUSY", {test_support::Answer(503, "busy")});
   std::string unreachable;
   {
     ScriptedServer gone;
@@ -48,8 +48,8 @@ TEST(WebRequestStress, ParallelRowsEachGetTheirOwnPage) {
           default: {
             const RowAttempt attempt = QueryRowOnce(prefix, number, 10);
             if (!attempt.responded || attempt.statusText != "200 OK" ||
-                attempt.cells.time != testing::kDefaultTime ||
-                attempt.cells.event != testing::DefaultEvent(number)) {
+                attempt.cells.time != test_support::kDefaultTime ||
+                attempt.cells.event != test_support::DefaultEvent(number)) {
               ++wrong;
             }
             // The body's bytes, through the other out-parameters, are this row's too.
@@ -59,7 +59,8 @@ TEST(WebRequestStress, ParallelRowsEachGetTheirOwnPage) {
             options.statusText = &status;
             options.responseBytes = &bytes;
             const Text page = WebRequest(QueryAddress(prefix, number), options);
-            if (page != testing::DefaultPage(number) || Text(bytes.begin(), bytes.end()) != page) {
+            if (page != test_support::DefaultPage(number) ||
+                Text(bytes.begin(), bytes.end()) != page) {
               ++wrong;
             }
           }

@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
 #include "app/records/record_writer.h"
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "zip_reader.h"
 
 namespace korvanel::cli {
 namespace {
 
 TEST(XlsxWriter, OneSheetOfStringsWithABoldHeaderAndFittedWidths) {
-  testing::TempDir dir;
+  test_support::TempDir dir;
   const std::string path = dir.File("book.xlsx");
   auto writer = MakeXlsxWriter(path);
   writer->Begin();
@@ -19,7 +19,7 @@ TEST(XlsxWriter, OneSheetOfStringsWithABoldHeaderAndFittedWidths) {
   std::string error;
   ASSERT_TRUE(writer->End(&error)) << error;
 
-  const auto members = testing::ReadZip(testing::ReadAll(path));
+  const auto members = test_support::ReadZip(test_support::ReadFile(path));
   ASSERT_TRUE(members.count("xl/worksheets/sheet1.xml"));
   EXPECT_FALSE(members.count("xl/worksheets/sheet2.xml"));
   const std::string& strings = members.at("xl/sharedStrings.xml");
@@ -40,7 +40,7 @@ TEST(XlsxWriter, OneSheetOfStringsWithABoldHeaderAndFittedWidths) {
 }
 
 TEST(XlsxWriter, TellsWhenTheWorkbookCannotBeWritten) {
-  testing::TempDir dir;
+  test_support::TempDir dir;
   auto writer = MakeXlsxWriter(dir.File("no/such/folder/book.xlsx"));
   writer->Begin();
   writer->Add({"A1", "", "", true, "", "200 OK"});

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace korvanel::cli::testing {
+namespace korvanel::test_support {
 namespace {
 
 std::uint32_t Read16(const std::string& bytes, std::size_t at) {
@@ -65,4 +65,4 @@ std::map<std::string, std::string> ReadZip(const std::string& archive) {
   return members;
 }
 
-}  // namespace korvanel::cli::testing
+}  // namespace korvanel::test_support

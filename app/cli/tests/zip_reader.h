@@ -4,9 +4,9 @@
 #include <map>
 #include <string>
 
-namespace korvanel::cli::testing {
+namespace korvanel::test_support {
 
 // Every member of the archive; empty when the bytes are not a zip archive.
 std::map<std::string, std::string> ReadZip(const std::string& archive);
 
-}  // namespace korvanel::cli::testing
+}  // namespace korvanel::test_support

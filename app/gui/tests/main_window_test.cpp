@@ -192,17 +192,17 @@ class MainWindowTest : public QObject {
   void AddRows(const QStringList& numbers);
   QPoint CellCentre(int row, int column) const;
 
-  std::unique_ptr<testing::PageServer> m_server;
+  std::unique_ptr<test_support::PageServer> m_server;
   Text m_prefix;
   std::unique_ptr<MainWindow> m_window;
 };
 
 void MainWindowTest::initTestCase() {
   SetMessagePump([] { QCoreApplication::processEvents(); });
-  m_server = std::make_unique<testing::PageServer>();
-  m_server->SetPage("A1", testing::ReadFixture("two_entries.html"));
-  m_server->SetPage("B2", testing::ReadFixture("ninety_five_spaces.html"));
-  m_server->SetPage("C3", testing::ReadFixture("repeated_time.html"));
+  m_server = std::make_unique<test_support::PageServer>();
+  m_server->SetPage("A1", test_support::ReadFixture("two_entries.html"));
+  m_server->SetPage("B2", test_support::ReadFixture("ninety_five_spaces.html"));
+  m_server->SetPage("C3", test_support::ReadFixture("repeated_time.html"));
   m_prefix = QueryAddressPrefixForHost(m_server->Host());
 }
 
