@@ -1,5 +1,5 @@
 // waybill-query.exe end to end under Windows (Wine here): the program runs as a child
-// process against a scripted tracking endpoint on 127.0.0.1.
+// process against a scripted tracking endpoint on 127.0.0.1 (the shared loopback server).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -208,7 +208,7 @@ TEST(WaybillQueryExe, AChineseFileNameIsReadAndTheResultAppearsOnlyWhenComplete)
       EXPECT_EQ(written, kHeaderUtf8 + "\r\n" + CsvRow("SF1", kArrivedUtf8) +
                              CsvRow("YT2", kArrivedUtf8) + CsvRow("ZT3", kArrivedUtf8));
     } else {
-      const std::string strings = testing::ReadZip(written)["xl/sharedStrings.xml"];
+      const std::string strings = test_support::ReadZip(written)["xl/sharedStrings.xml"];
       for (const std::string& cell : {kArrivedUtf8 + "SF1", kArrivedUtf8 + "ZT3", kTime}) {
         EXPECT_NE(strings.find("<t>" + cell + "</t>"), std::string::npos) << strings;
       }
