@@ -109,15 +109,15 @@ std::string CheckEvent(const TrackingEvent& event) {
 }
 
 EventStore::EventStore(const std::string& path)
-    : db_(OpenDatabase(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) {
-  Execute(db_.get(), "PRAGMA journal_mode = WAL", "cannot use database " + path);
-  Execute(db_.get(), "BEGIN IMMEDIATE", "cannot lock database " + path);
+    : m_db(OpenDatabase(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) {
+  Execute(m_db.get(), "PRAGMA journal_mode = WAL", "cannot use database " + path);
+  Execute(m_db.get(), "BEGIN IMMEDIATE", "cannot lock database " + path);
   try {
-    if (!CheckSchema(db_.get(), path, true))
-      Execute(db_.get(), kCreateSchema, "cannot create the schema in " + path);
-    Execute(db_.get(), "COMMIT", "cannot create the schema in " + path);
+    if (!CheckSchema(m_db.get(), path, true))
+      Execute(m_db.get(), kCreateSchema, "cannot create the schema in " + path);
+    Execute(m_db.get(), "COMMIT", "cannot create the schema in " + path);
   } catch (...) {
-    sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
   }
 }
@@ -127,7 +127,7 @@ int EventStore::AddEvents(const std::vector<TrackingEvent>& events) {
     std::string problem = CheckEvent(events[i]);
     if (!problem.empty()) throw StoreError("event " + std::to_string(i + 1) + ": " + problem);
   }
-  sqlite3* db = db_.get();
+  sqlite3* db = m_db.get();
   StatementHandle insert = Prepare(
       db, "INSERT INTO events (number, time, text) VALUES (?1, ?2, ?3) ON CONFLICT DO NOTHING");
   Execute(db, "BEGIN IMMEDIATE", "cannot start writing");
@@ -154,22 +154,24 @@ int EventStore::AddEvents(const std::vector<TrackingEvent>& events) {
 }
 
 int EventStore::EventCount() {
-  return SingleInt(db_.get(), "SELECT COUNT(*) FROM events", "cannot count events");
+  return SingleInt(m_db.get(), "SELECT COUNT(*) FROM events", "cannot count events");
 }
 
 int EventStore::WaybillCount() {
-  return SingleInt(db_.get(), "SELECT COUNT(DISTINCT number) FROM events", "cannot count waybills");
+  return SingleInt(m_db.get(), "SELECT COUNT(DISTINCT number) FROM events",
+                   "cannot count waybills");
 }
 
-EventReader::EventReader(const std::string& path) : db_(OpenDatabase(path, SQLITE_OPEN_READWRITE)) {
-  Execute(db_.get(), "PRAGMA query_only = ON", "cannot use database " + path);
-  CheckSchema(db_.get(), path, false);
-  select_ = Prepare(db_.get(),
-                    "SELECT time, text FROM events WHERE number = ?1 ORDER BY time DESC, id DESC");
+EventReader::EventReader(const std::string& path)
+    : m_db(OpenDatabase(path, SQLITE_OPEN_READWRITE)) {
+  Execute(m_db.get(), "PRAGMA query_only = ON", "cannot use database " + path);
+  CheckSchema(m_db.get(), path, false);
+  m_select = Prepare(m_db.get(),
+                     "SELECT time, text FROM events WHERE number = ?1 ORDER BY time DESC, id DESC");
 }
 
 std::vector<StoredEvent> EventReader::EventsOf(std::string_view number) {
-  sqlite3_stmt* s = select_.get();
+  sqlite3_stmt* s = m_select.get();
   sqlite3_reset(s);
   sqlite3_bind_text(s, 1, number.data(), static_cast<int>(number.size()), SQLITE_STATIC);
   std::vector<StoredEvent> events;
@@ -181,7 +183,7 @@ std::vector<StoredEvent> EventReader::EventsOf(std::string_view number) {
     };
     events.push_back({column(0), column(1)});
   }
-  std::string error = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(db_.get());
+  std::string error = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(m_db.get());
   sqlite3_reset(s);
   sqlite3_clear_bindings(s);
   if (!error.empty()) throw StoreError("cannot read events: " + error);

@@ -70,7 +70,7 @@ class EventStore {
   int WaybillCount();
 
  private:
-  SqliteHandle db_;
+  SqliteHandle m_db;
 };
 
 // The reading side: one per server thread at a time, with its statement prepared once.
@@ -84,8 +84,8 @@ class EventReader {
   std::vector<StoredEvent> EventsOf(std::string_view number);
 
  private:
-  SqliteHandle db_;
-  StatementHandle select_;
+  SqliteHandle m_db;
+  StatementHandle m_select;
 };
 
 }  // namespace korvanel::endpoint

@@ -93,17 +93,27 @@ std::string_view MessageFor(int status) {
 
 }  // namespace
 
-// The library leaves a socket that was bound but never listened on open; close it.
-class ClosingServer : public httplib::Server {
+// The library's server with the socket handling the endpoint needs.
+class HttpServer : public httplib::Server {
  public:
-  ~ClosingServer() override {
+  // The library leaves a socket that was bound but never listened on open; close it.
+  ~HttpServer() override {
     socket_t socket = svr_sock_.exchange(INVALID_SOCKET);
     if (socket != INVALID_SOCKET) close(socket);
+  }
+
+  // The library listens with a queue of 5 pending connections: a batch that opens dozens of
+  // connections at once overflows it, and each dropped connection waits a second for the
+  // client's retry. Listening again on the bound socket only enlarges the queue (the kernel
+  // caps it at net.core.somaxconn). Returns false when the socket refuses.
+  bool WidenAcceptQueue() {
+    socket_t socket = svr_sock_;
+    return socket != INVALID_SOCKET && ::listen(socket, SOMAXCONN) == 0;
   }
 };
 
 struct TrackingServer::Http {
-  ClosingServer server;
+  HttpServer server;
   std::atomic<bool> stopRequested{false};
   std::atomic<bool> runStarted{false};
   std::atomic<bool> runFinished{false};
@@ -113,27 +123,27 @@ struct TrackingServer::Http {
 
 class TrackingServer::ReaderLease {
  public:
-  explicit ReaderLease(TrackingServer& owner) : owner_(owner), reader_(owner.TakeReader()) {}
-  ~ReaderLease() { owner_.ReturnReader(std::move(reader_)); }
+  explicit ReaderLease(TrackingServer& owner) : m_owner(owner), m_reader(owner.TakeReader()) {}
+  ~ReaderLease() { m_owner.ReturnReader(std::move(m_reader)); }
   ReaderLease(const ReaderLease&) = delete;
   ReaderLease& operator=(const ReaderLease&) = delete;
-  EventReader& operator*() { return *reader_; }
+  EventReader& operator*() { return *m_reader; }
 
  private:
-  TrackingServer& owner_;
-  std::unique_ptr<EventReader> reader_;
+  TrackingServer& m_owner;
+  std::unique_ptr<EventReader> m_reader;
 };
 
 TrackingServer::TrackingServer(ServerOptions options)
-    : options_(std::move(options)), http_(std::make_unique<Http>()) {
+    : m_options(std::move(options)), m_http(std::make_unique<Http>()) {
   // The first reader checks the database now, so a wrong path fails at start, not per page.
-  idleReaders_.push_back(std::make_unique<EventReader>(options_.dbPath));
+  m_idleReaders.push_back(std::make_unique<EventReader>(m_options.dbPath));
 
-  httplib::Server& server = http_->server;
-  const int threads = options_.threads > 0 ? options_.threads : 1;
+  httplib::Server& server = m_http->server;
+  const int threads = m_options.threads > 0 ? m_options.threads : 1;
   server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   server.set_keep_alive_max_count(100000);
-  server.set_keep_alive_timeout(options_.keepAliveSeconds);
+  server.set_keep_alive_timeout(m_options.keepAliveSeconds);
   server.set_read_timeout(10);
   server.set_write_timeout(10);
   server.set_payload_max_length(64 * 1024);
@@ -184,75 +194,76 @@ TrackingServer::TrackingServer(ServerOptions options)
 TrackingServer::~TrackingServer() { Stop(); }
 
 int TrackingServer::Bind() {
-  httplib::Server& server = http_->server;
-  int port = options_.port;
+  HttpServer& server = m_http->server;
+  int port = m_options.port;
   errno = 0;
   bool ok;
   if (port == 0) {
-    port = server.bind_to_any_port(options_.host);
+    port = server.bind_to_any_port(m_options.host);
     ok = port > 0;
   } else {
-    ok = server.bind_to_port(options_.host, port);
+    ok = server.bind_to_port(m_options.host, port);
   }
+  if (ok && !server.WidenAcceptQueue()) ok = false;
   if (!ok) {
     std::string reason = errno ? std::strerror(errno) : "address unavailable";
-    throw std::runtime_error("cannot listen on " + options_.host + ":" +
-                             std::to_string(options_.port) + ": " + reason);
+    throw std::runtime_error("cannot listen on " + m_options.host + ":" +
+                             std::to_string(m_options.port) + ": " + reason);
   }
-  http_->bound = true;
-  http_->port = port;
+  m_http->bound = true;
+  m_http->port = port;
   return port;
 }
 
 void TrackingServer::Run() {
-  if (!http_->bound) throw std::runtime_error("Run needs a successful Bind first");
-  http_->runStarted = true;
-  if (!http_->stopRequested) http_->server.listen_after_bind();
-  http_->runFinished = true;
+  if (!m_http->bound) throw std::runtime_error("Run needs a successful Bind first");
+  m_http->runStarted = true;
+  if (!m_http->stopRequested) m_http->server.listen_after_bind();
+  m_http->runFinished = true;
 }
 
 void TrackingServer::Stop() {
-  http_->stopRequested = true;
+  m_http->stopRequested = true;
   // The library ignores a stop until its accept loop runs: when Run has begun but has not
   // reached the loop yet, wait for it, or the stop would be lost.
-  if (http_->runStarted) {
-    while (!http_->runFinished && !http_->server.is_running())
+  if (m_http->runStarted) {
+    while (!m_http->runFinished && !m_http->server.is_running())
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  http_->server.stop();
-  if (!http_->runStarted) return;
+  m_http->server.stop();
+  if (!m_http->runStarted) return;
   // Run ends only when every connection has: an idle keep-alive client would hold it for
   // the whole keep-alive timeout. Ending the reading side of each connection lets the answer
   // being written go out and then closes the connection. Repeated, for a connection accepted
   // just as the listening socket closed.
-  for (int i = 0; i < 100 && !http_->runFinished; ++i) {
-    EndConnectionReading(http_->port);
+  for (int i = 0; i < 100 && !m_http->runFinished; ++i) {
+    EndConnectionReading(m_http->port);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 
 std::unique_ptr<EventReader> TrackingServer::TakeReader() {
   {
-    std::lock_guard<std::mutex> lock(readersMutex_);
-    if (!idleReaders_.empty()) {
-      auto reader = std::move(idleReaders_.back());
-      idleReaders_.pop_back();
+    std::lock_guard<std::mutex> lock(m_readersMutex);
+    if (!m_idleReaders.empty()) {
+      auto reader = std::move(m_idleReaders.back());
+      m_idleReaders.pop_back();
       return reader;
     }
   }
-  return std::make_unique<EventReader>(options_.dbPath);
+  return std::make_unique<EventReader>(m_options.dbPath);
 }
 
 void TrackingServer::ReturnReader(std::unique_ptr<EventReader> reader) {
   if (!reader) return;
-  std::lock_guard<std::mutex> lock(readersMutex_);
-  idleReaders_.push_back(std::move(reader));
+  std::lock_guard<std::mutex> lock(m_readersMutex);
+  m_idleReaders.push_back(std::move(reader));
 }
 
 void TrackingServer::WriteAnswer(const httplib::Request& request, httplib::Response& response) {
   Answer answer = Respond(request.method, request.target);
-  if (options_.latencyMs > 0)
-    std::this_thread::sleep_for(std::chrono::milliseconds(options_.latencyMs));
+  if (m_options.latencyMs > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(m_options.latencyMs));
   response.status = answer.status;
   if (answer.status == 405) response.set_header("Allow", "GET, HEAD");
   response.set_content(std::move(answer.body), kPageContentType);

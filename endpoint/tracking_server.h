@@ -59,11 +59,11 @@ class TrackingServer {
   std::unique_ptr<EventReader> TakeReader();
   void ReturnReader(std::unique_ptr<EventReader> reader);
 
-  ServerOptions options_;
-  std::mutex readersMutex_;
-  std::vector<std::unique_ptr<EventReader>> idleReaders_;
+  ServerOptions m_options;
+  std::mutex m_readersMutex;
+  std::vector<std::unique_ptr<EventReader>> m_idleReaders;
   struct Http;
-  std::unique_ptr<Http> http_;
+  std::unique_ptr<Http> m_http;
 };
 
 }  // namespace korvanel::endpoint

@@ -5,9 +5,9 @@
 // Response header text is read as code page 936 bytes, as with the other backend: WinHttp
 // widens each header byte to a unit, which would turn a GBK cookie into question marks.
 //
-// Wine's WinHttp differs from Windows in three ways that WebRequest can see (cracking, the
-// wait for the response, a body cut short); the corrections live in web/wine_quirks_win.h, so
-// that each call here reads as Windows documents it.
+// Wine's WinHttp differs from Windows in four ways that WebRequest can see (cracking, the
+// wait for the response, a redirect down from https, a body cut short); the corrections live in
+// web/wine_quirks_win.h, so that each call here reads as Windows documents it.
 #include "web/http_api.h"
 
 #include <cstring>
@@ -154,7 +154,7 @@ class WinHttpApi final : public HttpApi {
         const_cast<LPCWSTR*>(reinterpret_cast<const wchar_t* const*>(acceptTypes)), flags);
     if (request == nullptr) return nullptr;
     const bool head = verb != nullptr && std::wcscmp(Wide(verb), L"HEAD") == 0;
-    m_wineCorrections.RequestOpened(connection, request, head);
+    m_wineCorrections.RequestOpened(connection, request, head, (flags & WINHTTP_FLAG_SECURE) != 0);
     return request;
   }
 
@@ -193,7 +193,9 @@ class WinHttpApi final : public HttpApi {
       SetLastError(ERROR_WINHTTP_TIMEOUT);
       return false;
     }
-    if (!m_f.receiveResponse(request, reserved)) return false;
+    if (!m_f.receiveResponse(request, reserved) &&
+        !m_wineCorrections.RedirectToHttpAnswered(request, GetLastError(), m_f.receiveResponse))
+      return false;
     m_wineCorrections.ResponseReceived(request);
     return true;
   }

@@ -1,5 +1,7 @@
 #include "web/wine_quirks_win.h"
 
+#include <string>
+
 #include "text/wine_quirks_win.h"
 
 namespace korvanel::wine {
@@ -30,9 +32,11 @@ void WinHttpCorrections::Connected(HINTERNET session, HINTERNET connection) {
   m_sessionOf[connection] = session;
 }
 
-void WinHttpCorrections::RequestOpened(HINTERNET connection, HINTERNET request, bool head) {
+void WinHttpCorrections::RequestOpened(HINTERNET connection, HINTERNET request, bool head,
+                                       bool secure) {
   RequestState state;
   state.head = head;
+  state.secure = secure;
   int receiveTimeout = -1;
   {
     std::lock_guard lock(m_mutex);
@@ -63,6 +67,34 @@ bool WinHttpCorrections::ResponseNeverCame(HINTERNET request) {
   std::lock_guard lock(m_mutex);
   auto state = m_requests.find(request);
   return state != m_requests.end() && state->second.responseNeverCame;
+}
+
+// ---- A redirect down from https ----
+
+bool WinHttpCorrections::RedirectToHttpAnswered(HINTERNET request, DWORD lastError,
+                                                ReceiveResponseFunction receiveResponse) {
+  if (!Running() || lastError != ERROR_WINHTTP_REDIRECT_FAILED) return false;
+  {
+    std::lock_guard lock(m_mutex);
+    auto state = m_requests.find(request);
+    if (state == m_requests.end() || !state->second.secure) return false;
+  }
+  DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
+  if (!m_setOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof(noRedirects)) ||
+      !receiveResponse(request, nullptr)) {
+    SetLastError(lastError);
+    return false;
+  }
+  DWORD length = 0;
+  m_queryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &length,
+                 WINHTTP_NO_HEADER_INDEX);
+  std::wstring location(length / sizeof(wchar_t) + 1, L'\0');
+  const bool down = length > 0 &&
+                    m_queryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                                   location.data(), &length, WINHTTP_NO_HEADER_INDEX) &&
+                    _wcsnicmp(location.c_str(), L"http:", 5) == 0;
+  if (!down) SetLastError(lastError);
+  return down;
 }
 
 // ---- The body ----

@@ -39,12 +39,21 @@ class WinHttpCorrections {
   // response-header timeout of every request is set to its session's receive timeout.
   void SessionTimeoutsSet(HINTERNET session, int receiveTimeout);
   void Connected(HINTERNET session, HINTERNET connection);
-  void RequestOpened(HINTERNET connection, HINTERNET request, bool head);
+  void RequestOpened(HINTERNET connection, HINTERNET request, bool head, bool secure);
   // After a failed send: true when Wine gave up waiting for the response inside the send.
   // The send then counts as done, and ResponseNeverCame makes the wait for the response fail,
   // as it would on Windows.
   bool SendWaitedForTheResponse(HINTERNET request, DWORD lastError);
   bool ResponseNeverCame(HINTERNET request);
+
+  // Windows does not follow a redirect from an https page to an http address by default: it
+  // hands the 3xx back as the response. Wine fails the wait for the response instead and
+  // leaves the response unreadable. After a failed wait (lastError): true when it was that
+  // refusal and asking again with redirects off gave the response; false, with the last error
+  // as it was, otherwise (too many redirects fail the same way).
+  using ReceiveResponseFunction = decltype(&::WinHttpReceiveResponse);
+  bool RedirectToHttpAnswered(HINTERNET request, DWORD lastError,
+                              ReceiveResponseFunction receiveResponse);
 
   // Wine reports a connection closed in the middle of the body as the body's normal end. So
   // the bytes read are counted against the Content-Length, and a body cut short fails the
@@ -64,6 +73,7 @@ class WinHttpCorrections {
  private:
   struct RequestState {
     bool head = false;               // a HEAD response has no body, whatever it announces
+    bool secure = false;             // opened for https
     bool responseNeverCame = false;  // Wine's send timed out waiting for the headers
     long long expectedBytes = -1;    // Content-Length of the final response; -1 when unknown
     long long bytesRead = 0;
