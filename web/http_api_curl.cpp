@@ -106,43 +106,43 @@ struct Request final : Handle {
 class Registry {
  public:
   HttpHandle Add(std::unique_ptr<Handle> handle) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     Handle* raw = handle.release();
-    live_.insert(raw);
+    m_live.insert(raw);
     return raw;
   }
   template <typename T>
   T* Find(HttpHandle handle, Kind kind) {
-    std::lock_guard lock(mutex_);
-    auto it = live_.find(static_cast<Handle*>(handle));
-    if (it == live_.end() || (*it)->kind != kind) return nullptr;
+    std::lock_guard lock(m_mutex);
+    auto it = m_live.find(static_cast<Handle*>(handle));
+    if (it == m_live.end() || (*it)->kind != kind) return nullptr;
     return static_cast<T*>(*it);
   }
   Handle* FindAny(HttpHandle handle) {
-    std::lock_guard lock(mutex_);
-    auto it = live_.find(static_cast<Handle*>(handle));
-    return it == live_.end() ? nullptr : *it;
+    std::lock_guard lock(m_mutex);
+    auto it = m_live.find(static_cast<Handle*>(handle));
+    return it == m_live.end() ? nullptr : *it;
   }
   bool Close(HttpHandle handle) {
     Handle* found = nullptr;
     {
-      std::lock_guard lock(mutex_);
-      auto it = live_.find(static_cast<Handle*>(handle));
-      if (it == live_.end()) return false;
+      std::lock_guard lock(m_mutex);
+      auto it = m_live.find(static_cast<Handle*>(handle));
+      if (it == m_live.end()) return false;
       found = *it;
-      live_.erase(it);
+      m_live.erase(it);
     }
     delete found;
     return true;
   }
   int Count() {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(live_.size());
+    std::lock_guard lock(m_mutex);
+    return static_cast<int>(m_live.size());
   }
 
  private:
-  std::mutex mutex_;
-  std::unordered_set<Handle*> live_;
+  std::mutex m_mutex;
+  std::unordered_set<Handle*> m_live;
 };
 
 Registry& Handles() {

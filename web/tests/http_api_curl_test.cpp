@@ -62,11 +62,11 @@ struct Outcome {
 
 class OpenHandles {
  public:
-  explicit OpenHandles(HttpApi& api) : api_(api) {}
+  explicit OpenHandles(HttpApi& api) : m_api(api) {}
   ~OpenHandles() {
     for (HttpHandle handle : {request, connection, session}) {
       if (handle != nullptr) {
-        EXPECT_TRUE(api_.CloseHandle(handle));
+        EXPECT_TRUE(m_api.CloseHandle(handle));
       }
     }
   }
@@ -75,7 +75,7 @@ class OpenHandles {
   HttpHandle request = nullptr;
 
  private:
-  HttpApi& api_;
+  HttpApi& m_api;
 };
 
 bool SetOption(HttpApi& api, HttpHandle request, std::uint32_t option, std::uint32_t value) {
