@@ -260,6 +260,10 @@ void LoopbackServer::AcceptLoop() {
     lock.unlock();
     std::thread([this, socket] { Serve(socket); }).detach();
   }
+  // Under the lock like every change the stopping server waits on: an unguarded count can
+  // lose this step against a connection's own, or wake the waiter before it sleeps, and the
+  // stop then waits for ever; notifying under it also keeps the object alive until done.
+  std::lock_guard lock(m_mutex);
   --m_activeThreads;
   m_changed.notify_all();
 }
