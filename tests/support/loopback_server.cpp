@@ -201,11 +201,7 @@ LoopbackServer::~LoopbackServer() {
   ShutdownSocket(m_listener);
   CloseSocket(ConnectToLoopback(m_port));
   lock.lock();
-  // In slices: the Windows build's condition variable, under Wine, now and then misses the
-  // last thread's wake-up, and a plain wait would then never return.
-  while (!m_changed.wait_for(lock, std::chrono::milliseconds(50),
-                             [this] { return m_activeThreads == 0; })) {
-  }
+  m_changed.wait(lock, [this] { return m_activeThreads == 0; });
   lock.unlock();
   CloseSocket(m_listener);
 }
