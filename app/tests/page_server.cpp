@@ -8,9 +8,15 @@ namespace {
 
 constexpr const char* kNoTimelinePage = "<html><body><p>no such waybill</p></body></html>";
 
+LoopbackServer::Options AtPort(int port) {
+  LoopbackServer::Options options;
+  options.port = port;
+  return options;
+}
+
 }  // namespace
 
-PageServer::PageServer() {
+PageServer::PageServer(int port) : m_server(AtPort(port)) {
   m_server.Route("/korvanelapi.php",
                  [this](const ReceivedRequest& request) { return Answer(request); });
 }
@@ -42,6 +48,14 @@ std::vector<std::string> PageServer::Targets() const {
   std::vector<std::string> targets;
   for (const ReceivedRequest& request : m_server.Requests()) targets.push_back(request.target);
   return targets;
+}
+
+std::vector<std::string> PageServer::Numbers() const {
+  std::vector<std::string> numbers;
+  for (const ReceivedRequest& request : m_server.Requests()) {
+    numbers.push_back(request.Query("yundanhao"));
+  }
+  return numbers;
 }
 
 std::string ReadFixture(const std::string& name) {

@@ -15,8 +15,9 @@ namespace korvanel::test_support {
 
 class PageServer {
  public:
-  // Listens and serves; returns once the server accepts connections.
-  PageServer();
+  // Listens and serves, on the port given or on one the system picks when it is 0; returns
+  // once the server accepts connections. Throws std::runtime_error when it cannot listen.
+  explicit PageServer(int port = 0);
   // Stops the server and waits for its connections to end.
   ~PageServer() = default;
   PageServer(const PageServer&) = delete;
@@ -35,6 +36,10 @@ class PageServer {
 
   // The raw request targets received so far, in order.
   std::vector<std::string> Targets() const;
+  // The requests received so far, in order, as they arrived.
+  std::vector<ReceivedRequest> Requests() const { return m_server.Requests(); }
+  // The number (the decoded yundanhao value) of each request received so far, in order.
+  std::vector<std::string> Numbers() const;
 
  private:
   Reply Answer(const ReceivedRequest& request);

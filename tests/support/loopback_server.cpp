@@ -184,6 +184,7 @@ char GeneratedByte(std::uint64_t i) { return static_cast<char>('a' + i % 23); }
 LoopbackServer::LoopbackServer() : LoopbackServer(Options{}) {}
 
 LoopbackServer::LoopbackServer(Options options) : m_options(std::move(options)) {
+  m_port = m_options.port;
   m_listener = ListenOnLoopback(&m_port);
   if (m_listener == kNoSocket) throw std::runtime_error("test server: cannot listen on 127.0.0.1");
   m_fallback = [](const ReceivedRequest&) { return HttpReply(404, "Not Found", "", "no route"); };

@@ -77,9 +77,11 @@ class LoopbackServer {
     // Wraps each accepted connection (a TLS layer); none: plain HTTP.
     StreamWrapper wrapStream = {};
     std::string scheme = "http";  // for Url
+    // A fixed port, for a server a program outside the test talks to; 0: one the system picks.
+    int port = 0;
   };
 
-  // Throws std::runtime_error when it cannot listen.
+  // Throws std::runtime_error when it cannot listen (the port asked is taken).
   LoopbackServer();
   explicit LoopbackServer(Options options);
   ~LoopbackServer();

@@ -12,8 +12,8 @@ namespace korvanel::test_support {
 using Socket = std::intptr_t;
 inline constexpr Socket kNoSocket = -1;
 
-// A listening socket on 127.0.0.1 at a port the system picks (told in *port); kNoSocket
-// when there is none.
+// A listening socket on 127.0.0.1 at the port asked in *port, or at one the system picks when
+// that is 0 (told in *port); kNoSocket when there is none.
 Socket ListenOnLoopback(int* port);
 // The next connection; kNoSocket when accepting failed.
 Socket AcceptConnection(Socket listener);

@@ -26,7 +26,7 @@ sockaddr_in LoopbackAddress(int port) {
 Socket ListenOnLoopback(int* port) {
   const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) return kNoSocket;
-  sockaddr_in address = LoopbackAddress(0);
+  sockaddr_in address = LoopbackAddress(*port);
   socklen_t length = sizeof address;
   if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(s, 128) != 0 ||

@@ -92,7 +92,7 @@ Socket ListenOnLoopback(int* port) {
   BOOL exclusive = TRUE;
   ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
                sizeof exclusive);
-  sockaddr_in address = LoopbackAddress(0);
+  sockaddr_in address = LoopbackAddress(*port);
   int length = sizeof address;
   if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(s, SOMAXCONN) != 0 ||

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 
 namespace korvanel::test_support {
 namespace {
@@ -151,6 +152,21 @@ TEST(LoopbackServer, NothingListensOnAnUnusedPort) {
   ASSERT_GT(port, 0);
   EXPECT_EQ(ConnectToLoopback(port), kNoSocket);
   EXPECT_EQ(RawRequest(port, "GET / HTTP/1.1\r\n\r\n"), 0);
+}
+
+// A program outside the test is told the port before the server starts.
+TEST(LoopbackServer, ListensAtTheFixedPortAskedAndFailsWhenItIsTaken) {
+  LoopbackServer::Options options;
+  options.port = UnusedPort();
+  ASSERT_GT(options.port, 0);
+  LoopbackServer server(options);
+  server.Route("/a", HttpReply(200, "OK", "", "at the port asked"));
+  EXPECT_EQ(server.port(), options.port);
+  EXPECT_EQ(server.HostPort(), "127.0.0.1:" + std::to_string(options.port));
+  std::string answer;
+  EXPECT_EQ(RawRequest(options.port, "GET /a HTTP/1.1\r\n\r\n", &answer), 200) << answer;
+  EXPECT_EQ(BodyOf(answer), "at the port asked");
+  EXPECT_THROW(LoopbackServer{options}, std::runtime_error);
 }
 
 // The seam a TLS layer uses: every connection's bytes pass through the wrapping stream.
