@@ -947,8 +947,8 @@ TEST_P(DoubleClickTest, OpensTheModalDetailWindowForTheCell) {
     served = PumpUntil([&] {
       for (const korvanel::test_support::ReceivedRequest& r : s_server->Requests()) {
         const std::string& t = r.target;
-        if (r.Query("yundanhao") == c.cellText &&
-            t.find("/korvanelapi.php?yundanhao=") == 0 && t.ends_with("&type=html")) {
+        if (r.Query("yundanhao") == c.cellText && t.find("/korvanelapi.php?yundanhao=") == 0 &&
+            t.ends_with("&type=html")) {
           return true;
         }
       }
