@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <stdexcept>
 #include <thread>
 
@@ -26,7 +27,10 @@ std::string_view Trim(std::string_view text) {
 std::size_t LengthOf(std::string_view value) {
   std::size_t length = 0;
   for (char c : value) {
-    if (c < '0' || c > '9' || length > (std::size_t{1} << 40)) return 0;
+    // Too long to count: no plain number either (the check fits a 32-bit size too).
+    if (c < '0' || c > '9' || length > (std::numeric_limits<std::size_t>::max() - 9) / 10) {
+      return 0;
+    }
     length = length * 10 + static_cast<std::size_t>(c - '0');
   }
   return length;
